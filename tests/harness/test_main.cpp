@@ -6,9 +6,8 @@
 // must never reach or start the user's own server: only the private server
 // that bexo-test-env started and named in BEXO_PRIVATE_JACK_SERVER.
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <string>
 
 int main(int argc, char** argv) {
