@@ -7,10 +7,12 @@
 #include "host/host_options.hpp"
 #include "host/log.hpp"
 #include "host/nodes.hpp"
+#include "host/port.hpp"
 #include "host/urid_mapper.hpp"
 #include "host/urids.hpp"
 
 #include <lilv/lilv.h>
+#include <vector>
 #include <zix/sem.h>
 
 struct Host {
@@ -31,4 +33,10 @@ struct Host {
 
   /// Posting it asks the run to end; see signals.hpp.
   ZixSem quit_sem;
+
+  const LilvPlugin* plugin; ///< Owned by the world.
+
+  // Ports, indexed by port index.
+  std::vector<Port> ports;
+  uint32_t num_ports;
 };
