@@ -1,0 +1,80 @@
+#pragma once
+
+// The part of the host that the audio thread works on, and the steps it
+// runs once per cycle: apply what the UI side sent, run the plugin, hand
+// worker responses back, and pace the updates sent to the UI side.
+
+#include "engine/realtime.hpp"
+#include "engine/worker.hpp"
+#include "host/host_settings.hpp"
+#include "host/port.hpp"
+#include "host/urids.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
+#include <vector>
+#include <zix/ring.h>
+#include <zix/sem.h>
+
+struct UridMapper;
+
+enum RunState : uint32_t {
+  RUNNING = 0,
+  PAUSED = 1,
+};
+
+struct ProcessState {
+  LilvInstance* instance;
+  ZixRing* ui_ring;      ///< UI side to audio thread
+  ZixRing* process_ring; ///< Audio thread to UI side
+  Worker* worker;        ///< Serves the plugin's worker:schedule
+  Worker* state_worker;  ///< Serves scheduling during a state restore
+  std::vector<ProcessPort> ports;
+  LV2_Atom_Forge forge;
+  LV2_Atom_Object get_request;       ///< A ready patch:Get for the control input
+  std::vector<float> control_values; ///< What control ports are connected to
+  void* process_read_buf;            ///< Body of one event message from ui_ring
+  size_t process_read_buf_size;
+  ZixSem paused; ///< Posted when a requested pause has taken effect
+  std::atomic<uint32_t> run_state;
+  uint32_t control_input_index; ///< UINT32_MAX when there is none
+  uint32_t num_ports;
+  uint32_t pending_frames; ///< Frames since control values were last sent
+  uint32_t update_frames;  ///< Frames between two sendings; 0: never
+  std::atomic<uint32_t> plugin_latency;
+  uint32_t position;
+  float bpm;
+  bool rolling;
+  bool trace;
+  bool memory_unlocked; ///< A ring could not be locked into RAM
+};
+
+/// Give a value-initialised state its starting values: paused, no control
+/// input, a forge and the patch:Get request.
+void process_state_init(ProcessState* state, const Urids* urids, UridMapper* mapper, bool trace);
+
+/// Make or remake the event buffers, the rings (once) and the read buffer
+/// for the present settings, and connect the event ports.  Runs before
+/// activation or in the backend's buffer-size callback.  Returns 0, or 1
+/// when memory ran out; nothing is then written through a missing buffer.
+int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* instance,
+                    const HostSettings* settings);
+
+/// Apply every message that was in ui_ring when the pass began.
+BEXO_REALTIME int apply_ui_messages(ProcessState* state, uint32_t nframes);
+
+/// One running cycle.  Returns a ProcessStatus: 0, 1 when control values
+/// are due for the UI side, or the error of the UI pass.
+BEXO_REALTIME int process_run(ProcessState* state, uint32_t nframes);
+
+/// One paused cycle: only the UI pass, so that a resume can arrive.
+BEXO_REALTIME void process_paused(ProcessState* state, uint32_t nframes);
+
+/// Free the read buffer and event buffers, disconnecting event ports.
+void process_release_buffers(ProcessState* state);
+
+/// Free everything the state owns.
+void process_free(ProcessState* state);
