@@ -1,0 +1,55 @@
+#pragma once
+
+// The JACK backend: one client for the loaded plugin, a JACK port for each
+// audio, CV and MIDI-capable event port, port metadata, and the callbacks
+// that drive the process cycle.  Every call into JACK goes through the
+// operations and callbacks declared here and in process_callback.hpp.
+
+#include "engine/process.hpp"
+#include "host/host_settings.hpp"
+#include "host/log.hpp"
+#include "host/urids.hpp"
+
+#include <cstdint>
+#include <jack/jack.h>
+#include <zix/sem.h>
+
+struct Backend {
+  const Urids* urids;
+  HostSettings* settings; ///< Sample rate, block lengths and MIDI buffer size land here.
+  ProcessState* process;
+  ZixSem* quit_sem; ///< Posted when JACK shuts the client down.
+  jack_client_t* client;
+
+  // Stand-ins for audio and CV ports that JACK refused to register, so that
+  // the plugin never runs with such a port unconnected.  Inputs read
+  // `silence`; outputs write `scratch`, kept apart so that what a plugin
+  // writes can never reach an input.  Both hold `stand_in_frames` floats.
+  float* silence;
+  float* scratch;
+  uint32_t stand_in_frames;
+  bool needs_stand_ins; ///< Some plugin port is connected to a stand-in.
+};
+
+/// Open the client `name` (cut to what JACK can hold), read the server's
+/// numbers into `settings` and register the callbacks.  Returns 0, or 1 when
+/// no client could be opened; then nothing is stored.
+int audio_open(Backend* backend, LogContext* log, const Urids* urids, HostSettings* settings,
+               ProcessState* process, ZixSem* quit_sem, const char* name, bool exact_name);
+
+/// Register the JACK port of plugin port `index`, if it gets one, and
+/// describe it with metadata; connect control ports to their values.
+void audio_setup_port(Backend* backend, ProcessState* process, uint32_t index);
+
+void audio_start(Backend* backend);
+void audio_stop(Backend* backend);
+void audio_update_latencies(Backend* backend);
+
+/// Close the client and free the stand-in buffers.
+void audio_close(Backend* backend);
+
+// The notification callbacks, registered by audio_open with the backend as
+// their argument.  They run on a JACK thread that is not the process thread.
+int buffer_size_callback(jack_nframes_t nframes, void* data);
+void shutdown_callback(void* data);
+void latency_callback(jack_latency_callback_mode_t mode, void* data);

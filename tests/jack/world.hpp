@@ -1,0 +1,237 @@
+#pragma once
+
+// What the backend tests run against: the host side (a plugin loaded
+// through lilv, its process state and a Backend) and the outside world, two
+// JACK clients of the tests' own.  The source feeds the plugin and may be
+// the timebase master; the sink receives what the plugin made.  Two clients
+// rather than one keep the graph free of loops, so all three run in the
+// same JACK cycle and a frame sent at time t arrives at time t.
+
+#include "engine/message.hpp"
+#include "engine/process.hpp"
+#include "host/log.hpp"
+#include "host/nodes.hpp"
+#include "host/urid_mapper.hpp"
+#include "jack/backend.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+/// Waits until `done` holds, checking every millisecond; false on timeout.
+bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s);
+
+// ---------------------------------------------------------------------------
+// The host side.
+
+struct RingMessage {
+  uint32_t type;
+  std::vector<uint8_t> body;
+
+  uint32_t port_index() const; ///< Control and event messages.
+  float value() const;         ///< Control value, or the latency.
+  uint32_t atom_size() const;  ///< Event messages.
+  uint32_t atom_type() const;
+  const uint8_t* atom_body() const;
+};
+
+class HostRig {
+public:
+  HostRig();
+  ~HostRig();
+  HostRig(const HostRig&) = delete;
+  HostRig& operator=(const HostRig&) = delete;
+
+  /// Find and describe the plugin; false when it is missing or refused.
+  bool load(const char* uri);
+  /// audio_open with this rig's records.
+  int open_client(const std::string& name, bool exact_name = false);
+  /// Instantiate and prepare the process state at the server's numbers.
+  bool prepare();
+  void setup_ports();
+  /// Activate the plugin and the client and set the run state to running.
+  void start();
+  /// All of the above; false on the first failure.
+  bool open_and_start(const char* uri, const std::string& name);
+
+  /// Read every message now waiting in process_ring.
+  std::vector<RingMessage> drain();
+  /// Write a run-state message to ui_ring.
+  void send_run_state(RunState run_state);
+  /// Pause through ui_ring and wait until the process thread acknowledged.
+  bool pause();
+  /// The client's full name of a plugin port, "client:symbol".
+  std::string port_name(uint32_t index) const;
+
+  LilvWorld* world = nullptr;
+  Nodes nodes{};
+  UridMapper* mapper = nullptr;
+  Urids urids{};
+  const LilvPlugin* plugin = nullptr;
+  LilvInstance* instance = nullptr;
+  ProcessState state{};
+  HostSettings settings{};
+  Backend backend{};
+  ZixSem quit_sem{};
+  LogContext log{};
+  std::vector<std::string> log_lines;
+  bool started = false;
+};
+
+// ---------------------------------------------------------------------------
+// The outside world.
+
+/// The value the source writes for stream frame n on a channel: exact
+/// multiples of 2^-20 in (0, 1], negated on odd channels, so that any gain
+/// that is a short binary fraction is applied exactly and the frame number
+/// can be read back from the product.
+float stream_sample(uint64_t n, uint32_t channel);
+/// The frame number (modulo 2^20) that a sample of a channel carries after
+/// `gain` was applied, or -1 when the sample is not such a product.
+int64_t stream_frame(float sample, uint32_t channel, float gain);
+
+struct MidiRecord {
+  uint32_t time; ///< Absolute frame time (jack_last_frame_time + offset).
+  uint32_t size;
+  uint8_t bytes[4];
+};
+
+/// A JACK client of the tests' own with a fixed set of ports; its process
+/// callback never allocates.
+class TestClient {
+public:
+  TestClient(const char* name, int audio_ports, int midi_ports, bool outputs);
+  virtual ~TestClient();
+  TestClient(const TestClient&) = delete;
+  TestClient& operator=(const TestClient&) = delete;
+
+  bool ok() const { return client != nullptr; }
+  bool activate();
+  std::string audio_name(int i) const;
+  std::string midi_name(int i) const;
+
+  jack_client_t* client = nullptr;
+  std::vector<jack_port_t*> audio;
+  std::vector<jack_port_t*> midi;
+  std::atomic<uint64_t> cycles{0};
+
+protected:
+  virtual void process(jack_nframes_t nframes) = 0;
+
+private:
+  static int process_entry(jack_nframes_t nframes, void* data);
+};
+
+class Source : public TestClient {
+public:
+  Source(int audio_ports, int midi_ports);
+  ~Source() override;
+
+  /// Queue a MIDI event for the next cycle at offset `offset` (clamped to
+  /// the cycle) on MIDI port `port`.
+  bool queue_midi(uint32_t port, uint32_t offset, const std::vector<uint8_t>& bytes);
+  /// Events written so far, with their absolute times.
+  std::vector<MidiRecord> sent_midi() const;
+
+  /// Become timebase master; BBT is then given while `bbt` is set.
+  bool become_master();
+  std::atomic<double> bpm{120.0};
+  std::atomic<bool> bbt{true};
+
+  std::atomic<bool> silent{false}; ///< Write zeros instead of the stream.
+  /// Write a note-on at offset 0 of MIDI port 0 in every cycle, its key
+  /// counting up, so that a sink can tell a lost event.
+  std::atomic<bool> midi_every_cycle{false};
+  std::atomic<uint32_t> notes_sent{0};
+  std::atomic<uint64_t> stream_frames{0};
+
+  /// Capture latency this source claims for audio port i (set before activation).
+  std::vector<jack_latency_range_t> capture_latency;
+
+protected:
+  void process(jack_nframes_t nframes) override;
+
+private:
+  static void timebase(jack_transport_state_t state, jack_nframes_t nframes, jack_position_t* pos,
+                       int new_pos, void* data);
+  static void latency(jack_latency_callback_mode_t mode, void* data);
+
+  struct Queued {
+    uint32_t port;
+    uint32_t offset;
+    uint32_t size;
+    uint8_t bytes[4];
+  };
+  jack_ringbuffer_t* queue = nullptr;
+  std::vector<MidiRecord> sent;
+  std::atomic<size_t> sent_count{0};
+};
+
+struct TransportRecord {
+  jack_transport_state_t state;
+  jack_position_t pos;
+  jack_nframes_t nframes;
+};
+
+class Sink : public TestClient {
+public:
+  Sink(int audio_ports, int midi_ports, size_t capacity_frames = 48000 * 4);
+  ~Sink() override;
+
+  /// Start recording audio, MIDI and the transport from the next cycle on.
+  void arm();
+  /// Stop recording; what was recorded stays until the next arm().
+  void disarm();
+  size_t recorded_frames() const { return frames.load(std::memory_order_acquire); }
+  std::vector<float> recorded_audio(int port) const;
+  std::vector<MidiRecord> recorded_midi() const;
+  std::vector<TransportRecord> recorded_transport() const;
+  /// Absolute frame time of the first recorded frame.
+  uint32_t first_time() const { return start_time.load(); }
+
+  /// Checks every frame of audio port `port` against the source's stream
+  /// after `gain`: counts frames checked and frames lost or wrong.  The
+  /// check starts with the first frame that carries the stream.
+  void check_stream(int port, uint32_t channel, float gain);
+  uint64_t checked_frames(int port) const { return checks[port].checked.load(); }
+  uint64_t bad_frames(int port) const { return checks[port].bad.load(); }
+
+  /// Playback latency this sink claims for audio port i (set before activation).
+  std::vector<jack_latency_range_t> playback_latency;
+
+protected:
+  void process(jack_nframes_t nframes) override;
+
+private:
+  static void latency(jack_latency_callback_mode_t mode, void* data);
+
+  struct StreamCheck {
+    std::atomic<bool> on{false};
+    uint32_t channel = 0;
+    float gain = 1.0f;
+    int64_t next = -1;
+    std::atomic<uint64_t> checked{0};
+    std::atomic<uint64_t> bad{0};
+  };
+  size_t capacity;
+  std::atomic<bool> armed{false};
+  std::atomic<size_t> frames{0};
+  std::atomic<uint32_t> start_time{0};
+  std::vector<std::vector<float>> audio_data;
+  std::vector<MidiRecord> midi_data;
+  std::atomic<size_t> midi_count{0};
+  std::vector<TransportRecord> transport_data;
+  std::atomic<size_t> transport_count{0};
+  std::unique_ptr<StreamCheck[]> checks;
+};
+
+/// Connect two ports by name through `client`; false when JACK refused.
+bool connect_ports(jack_client_t* client, const std::string& from, const std::string& to);
