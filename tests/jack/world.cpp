@@ -145,11 +145,15 @@ void HostRig::start() {
   started = true;
 }
 
-bool HostRig::open_and_start(const char* uri, const std::string& name) {
+bool HostRig::open_and_start(const char* uri, const std::string& name,
+                             const std::function<void(HostRig&)>& before_start) {
   if (!load(uri) || open_client(name) || !prepare()) {
     return false;
   }
   setup_ports();
+  if (before_start) {
+    before_start(*this);
+  }
   start();
   return true;
 }

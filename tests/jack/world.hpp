@@ -59,8 +59,10 @@ public:
   void setup_ports();
   /// Activate the plugin and the client and set the run state to running.
   void start();
-  /// All of the above; false on the first failure.
-  bool open_and_start(const char* uri, const std::string& name);
+  /// All of the above; false on the first failure.  `before_start` runs
+  /// after the ports are set up, while the client is still inactive.
+  bool open_and_start(const char* uri, const std::string& name,
+                      const std::function<void(HostRig&)>& before_start = {});
 
   /// Read every message now waiting in process_ring.
   std::vector<RingMessage> drain();
