@@ -66,6 +66,9 @@ int rings_work_unlocked() {
 }
 
 TEST(MemoryLockDeathTest, RingsThatCannotBeLockedStillWorkAndAreReported) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer runtimes make every mlock succeed";
+#endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(std::exit(rings_work_unlocked()), testing::ExitedWithCode(0), "");
 }
