@@ -156,4 +156,31 @@ TEST_F(ProcessTest, PauseAndResumeAcrossThreads) {
   audio.join();
 }
 
+// A writer keeps adding messages while passes run: every pass ends on a
+// message boundary, and what a pass did not count waits for the next.
+TEST_F(ProcessTest, MessagesWrittenDuringAPassWaitForTheNextOne) {
+  constexpr int total = 20000;
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    for (int i = 1; i <= total;) {
+      if (ring_write_control(state.ui_ring, control_port, static_cast<float>(i)) == 0) {
+        ++i;
+      }
+    }
+    done = true;
+  });
+  float last = 0.0f;
+  bool ordered = true;
+  int failures = 0;
+  while (!done || zix_ring_read_space(state.ui_ring) > 0) {
+    failures += apply_ui_messages(&state, 256) != PROCESS_SUCCESS;
+    ordered = ordered && state.control_values[control_port] >= last;
+    last = state.control_values[control_port];
+  }
+  writer.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_TRUE(ordered);
+  EXPECT_EQ(last, static_cast<float>(total));
+}
+
 } // namespace
