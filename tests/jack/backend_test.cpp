@@ -665,6 +665,7 @@ TEST(BufferSize, ChangesWhileRunningAndWhilePaused) {
   const uint64_t before = w.sink.checked_frames(0);
   ASSERT_TRUE(wait_for([&] { return w.sink.checked_frames(0) > before + 8192; }));
   EXPECT_EQ(w.sink.bad_frames(0), 0u);
+  EXPECT_LE(w.sink.breaks(0), w.sink.xruns.load());
 
   // Paused: the settings follow, the event buffers stay as they were.
   ASSERT_TRUE(w.rig.pause());
@@ -686,6 +687,7 @@ TEST(BufferSize, ChangesWhileRunningAndWhilePaused) {
   w.sink.check_stream(0, 0, 1.0f);
   ASSERT_TRUE(wait_for([&] { return w.sink.checked_frames(0) > 8192; }));
   EXPECT_EQ(w.sink.bad_frames(0), 0u);
+  EXPECT_LE(w.sink.breaks(0), w.sink.xruns.load());
 
   ASSERT_EQ(jack_set_buffer_size(w.source.client, 256), 0);
   ASSERT_TRUE(wait_for([&] { return w.rig.settings.max_block_length == 256; }));

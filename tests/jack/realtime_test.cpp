@@ -247,22 +247,31 @@ TEST(Soak, ThirtySecondsOfTrafficLoseNoFrame) {
   traffic.count(w.io.drain(), w.io.urids);
 
   EXPECT_EQ(realtime_violations(), 0) << first_realtime_violation();
+  // Every frame that came back is the stream after the gain.  The stream
+  // may break only where the server itself dropped a cycle and said so (an
+  // xrun: on a loaded machine a server without real-time scheduling misses
+  // deadlines); without xruns not one frame or note may be missing.
   const uint64_t thirty_seconds = 30 * 48000;
+  const uint64_t xruns = w.sink.xruns.load();
   for (const int port : {0, 1, 2}) {
     SCOPED_TRACE(port);
     EXPECT_GE(w.sink.checked_frames(port), thirty_seconds);
     EXPECT_EQ(w.sink.bad_frames(port), 0u);
+    EXPECT_LE(w.sink.breaks(port), xruns);
   }
   const std::vector<MidiRecord> notes = w.sink.recorded_midi();
   EXPECT_GE(notes.size(), thirty_seconds / 512);
-  EXPECT_EQ(note_gaps(notes), 0u);
+  EXPECT_LE(note_gaps(notes), xruns);
   EXPECT_GE(traffic.midi, notes.size());
   EXPECT_GE(traffic.objects, 20u);
   EXPECT_EQ(w.controls.settings.max_block_length, 256u);
 
-  std::printf("soak: %llu frames checked per port, %zu notes, %zu positions, %d UI rounds\n",
-              static_cast<unsigned long long>(w.sink.checked_frames(0)), notes.size(),
-              traffic.objects, tick);
+  std::printf("soak: %llu frames checked per port, %llu bad, %llu breaks, %zu notes, %zu gaps, "
+              "%zu positions, %d UI rounds, %llu xruns\n",
+              static_cast<unsigned long long>(w.sink.checked_frames(0)),
+              static_cast<unsigned long long>(w.sink.bad_frames(0)),
+              static_cast<unsigned long long>(w.sink.breaks(0)), notes.size(), note_gaps(notes),
+              traffic.objects, tick, static_cast<unsigned long long>(w.sink.xruns.load()));
 }
 
 } // namespace

@@ -222,6 +222,12 @@ TestClient::TestClient(const char* name, int audio_ports, int midi_ports, bool o
                                       JACK_DEFAULT_MIDI_TYPE, flags, 0));
   }
   jack_set_process_callback(client, process_entry, this);
+  jack_set_xrun_callback(client, xrun_entry, this);
+}
+
+int TestClient::xrun_entry(void* data) {
+  static_cast<TestClient*>(data)->xruns.fetch_add(1);
+  return 0;
 }
 
 TestClient::~TestClient() {
@@ -414,6 +420,7 @@ void Sink::check_stream(int port, uint32_t channel, float gain) {
   check.next = -1;
   check.checked.store(0);
   check.bad.store(0);
+  check.breaks.store(0);
   check.on.store(true);
 }
 
@@ -434,11 +441,16 @@ void Sink::process(jack_nframes_t nframes) {
         }
         continue;
       }
-      if (n != check.next) {
-        check.bad.fetch_add(1);
-      }
       check.checked.fetch_add(1);
-      check.next = (check.next + 1) & 0xFFFFF;
+      if (n < 0) {
+        check.bad.fetch_add(1); // not a product of any frame of the stream
+        check.next = (check.next + 1) & 0xFFFFF;
+      } else if (n != check.next) {
+        check.breaks.fetch_add(1); // frames skipped or repeated: follow the stream again
+        check.next = (n + 1) & 0xFFFFF;
+      } else {
+        check.next = (check.next + 1) & 0xFFFFF;
+      }
     }
   }
 

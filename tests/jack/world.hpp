@@ -124,12 +124,14 @@ public:
   std::vector<jack_port_t*> audio;
   std::vector<jack_port_t*> midi;
   std::atomic<uint64_t> cycles{0};
+  std::atomic<uint64_t> xruns{0}; ///< As JACK reported them to this client.
 
 protected:
   virtual void process(jack_nframes_t nframes) = 0;
 
 private:
   static int process_entry(jack_nframes_t nframes, void* data);
+  static int xrun_entry(void* data);
 };
 
 class Source : public TestClient {
@@ -200,11 +202,14 @@ public:
   uint32_t first_time() const { return start_time.load(); }
 
   /// Checks every frame of audio port `port` against the source's stream
-  /// after `gain`: counts frames checked and frames lost or wrong.  The
-  /// check starts with the first frame that carries the stream.
+  /// after `gain`.  The check starts with the first frame that carries the
+  /// stream; it counts the frames checked, the frames that are not the
+  /// stream after the gain (bad), and the places where the stream goes on
+  /// from another frame than the next one (breaks: frames lost or repeated).
   void check_stream(int port, uint32_t channel, float gain);
   uint64_t checked_frames(int port) const { return checks[port].checked.load(); }
   uint64_t bad_frames(int port) const { return checks[port].bad.load(); }
+  uint64_t breaks(int port) const { return checks[port].breaks.load(); }
 
   /// Playback latency this sink claims for audio port i (set before activation).
   std::vector<jack_latency_range_t> playback_latency;
@@ -222,6 +227,7 @@ private:
     int64_t next = -1;
     std::atomic<uint64_t> checked{0};
     std::atomic<uint64_t> bad{0};
+    std::atomic<uint64_t> breaks{0};
   };
   size_t capacity;
   std::atomic<bool> armed{false};
