@@ -1,0 +1,106 @@
+// Time spent in the JACK process callback, measured on the server's own
+// process thread: the io fixture (audio, CV, MIDI both ways) fed by a test
+// client at 256 frames, idle and with 8 MIDI events per cycle plus a
+// transport that keeps relocating, against the 5333 us a cycle lasts at
+// 48 kHz.  Run it under the launcher, which gives it a private server:
+//
+//   build/release/tests/harness/bexo-test-env --jack -- build/release/bench/jack_bench
+
+#include "jack/process_callback.hpp"
+#include "world.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t samples = 4000;
+
+std::vector<double> durations(samples);
+std::atomic<size_t> taken{0};
+std::atomic<bool> measuring{false};
+
+int timed_process(jack_nframes_t nframes, void* data) {
+  const Clock::time_point start = Clock::now();
+  const int result = process_callback(nframes, data);
+  const size_t n = taken.load(std::memory_order_relaxed);
+  if (measuring.load(std::memory_order_relaxed) && n < samples) {
+    durations[n] = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    taken.store(n + 1, std::memory_order_release);
+  }
+  return result;
+}
+
+void report(const char* what) {
+  std::vector<double> d(durations.begin(),
+                        durations.begin() + static_cast<std::ptrdiff_t>(taken.load()));
+  std::sort(d.begin(), d.end());
+  const auto at = [&](double q) { return d[static_cast<size_t>(q * (d.size() - 1))]; };
+  std::printf("%-34s cycles %5zu  median %6.2f us  p99 %6.2f us  max %7.2f us\n", what, d.size(),
+              at(0.5), at(0.99), d.back());
+}
+
+void measure(const char* what) {
+  taken.store(0);
+  measuring.store(true);
+  while (taken.load() < samples) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  measuring.store(false);
+  report(what);
+}
+
+} // namespace
+
+int main() {
+  const std::string lv2_path = std::string(BEXO_FIXTURE_LV2_DIR) + ":/usr/lib/lv2";
+  setenv("LV2_PATH", lv2_path.c_str(), 1);
+  if (!std::getenv("BEXO_PRIVATE_JACK_SERVER")) {
+    std::fprintf(stderr, "jack_bench: run it under bexo-test-env --jack\n");
+    return 1;
+  }
+
+  Source source(2, 1);
+  Sink sink(2, 1);
+  HostRig rig;
+  const auto timed = [](HostRig& r) {
+    jack_set_process_callback(r.backend.client, timed_process, &r.backend);
+  };
+  if (!source.ok() || !sink.ok() || !rig.open_and_start("urn:bexo:test:io", "bexo-bench", timed) ||
+      !source.activate() || !sink.activate()) {
+    std::fprintf(stderr, "jack_bench: cannot open the io fixture on the server\n");
+    return 1;
+  }
+  connect_ports(source.client, source.audio_name(0), rig.port_name(0));
+  connect_ports(source.client, source.audio_name(1), rig.port_name(2));
+  connect_ports(source.client, source.midi_name(0), rig.port_name(4));
+  connect_ports(sink.client, rig.port_name(1), sink.audio_name(0));
+  connect_ports(sink.client, rig.port_name(3), sink.audio_name(1));
+  connect_ports(sink.client, rig.port_name(5), sink.midi_name(0));
+
+  measure("audio and CV, no events");
+
+  // Eight notes per cycle, and a position object in every cycle.
+  std::atomic<bool> busy{true};
+  std::thread feeder([&] {
+    jack_nframes_t frame = 0;
+    while (busy.load()) {
+      const uint64_t cycle = source.cycles.load();
+      for (uint32_t e = 0; e < 8; ++e) {
+        source.queue_midi(0, e * 32, {0x90, static_cast<uint8_t>(e), 100});
+      }
+      jack_transport_locate(source.client, frame += 48000);
+      while (busy.load() && source.cycles.load() == cycle) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+      rig.drain();
+    }
+  });
+  measure("8 MIDI events and a position each");
+  busy.store(false);
+  feeder.join();
+  return 0;
+}
