@@ -85,6 +85,8 @@ int main() {
 
   // Eight notes per cycle, and a position object in every cycle.
   std::atomic<bool> busy{true};
+  size_t midi = 0;
+  size_t positions = 0;
   std::thread feeder([&] {
     jack_nframes_t frame = 0;
     while (busy.load()) {
@@ -96,11 +98,19 @@ int main() {
       while (busy.load() && source.cycles.load() == cycle) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
-      rig.drain();
+      for (const RingMessage& m : rig.drain()) {
+        if (m.type == EVENT_TRANSFER) {
+          ++(m.atom_type() == rig.urids.midi_MidiEvent ? midi : positions);
+        }
+      }
     }
   });
+  const uint64_t first_cycle = source.cycles.load();
   measure("8 MIDI events and a position each");
+  const uint64_t cycles = source.cycles.load() - first_cycle;
   busy.store(false);
   feeder.join();
+  std::printf("(%zu MIDI events and %zu positions reached the UI side in %llu cycles)\n", midi,
+              positions, static_cast<unsigned long long>(cycles));
   return 0;
 }
