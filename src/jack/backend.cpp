@@ -13,9 +13,7 @@ namespace {
 constexpr const char* xsd_integer = "http://www.w3.org/2001/XMLSchema#integer";
 
 float* new_frames(uint32_t frames) {
-  auto* buffer =
-      static_cast<float*>(zix_calloc(nullptr, std::max<uint32_t>(frames, 1U), sizeof(float)));
-  return buffer;
+  return static_cast<float*>(zix_calloc(nullptr, std::max<uint32_t>(frames, 1U), sizeof(float)));
 }
 
 // Audio and CV ports that got no JACK port.  Ports that are neither audio
@@ -54,7 +52,7 @@ bool remake_stand_ins(Backend* backend, uint32_t frames) {
   return true;
 }
 
-void set_text_property(jack_client_t* client, jack_port_t* port, const char* key, const char* value,
+void set_port_property(jack_client_t* client, jack_port_t* port, const char* key, const char* value,
                        const char* type) {
   jack_set_property(client, jack_port_uuid(port), key, value, type);
 }
@@ -115,7 +113,7 @@ void audio_setup_port(Backend* backend, ProcessState* process, uint32_t index) {
   case TYPE_CV:
     jack_port = jack_port_register(client, port.symbol.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
     if (jack_port) {
-      set_text_property(client, jack_port, JACK_METADATA_SIGNAL_TYPE, "CV", "text/plain");
+      set_port_property(client, jack_port, JACK_METADATA_SIGNAL_TYPE, "CV", "text/plain");
     }
     break;
   case TYPE_EVENT:
@@ -142,9 +140,9 @@ void audio_setup_port(Backend* backend, ProcessState* process, uint32_t index) {
 
   char order[16];
   std::snprintf(order, sizeof(order), "%u", index);
-  set_text_property(client, jack_port, JACK_METADATA_ORDER, order, xsd_integer);
+  set_port_property(client, jack_port, JACK_METADATA_ORDER, order, xsd_integer);
   if (!port.label.empty()) {
-    set_text_property(client, jack_port, JACK_METADATA_PRETTY_NAME, port.label.c_str(),
+    set_port_property(client, jack_port, JACK_METADATA_PRETTY_NAME, port.label.c_str(),
                       "text/plain");
   }
 }
