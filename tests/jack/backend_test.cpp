@@ -369,6 +369,47 @@ TEST(Midi, ComesBackWithTheSameBytesAndTimesAndReachesTheUiSide) {
   }
 }
 
+// A cycle with more MIDI than the plugin's event buffer holds: what does
+// not fit is dropped, and a later event that is small enough still goes in.
+TEST(Midi, EventsThatDoNotFitAreSkippedAndSmallerOnesStillGoIn) {
+  IoWorld w;
+  ASSERT_TRUE(w.open("bexo-midi-full"));
+  jack_transport_stop(w.source.client);
+  ASSERT_TRUE(w.wait_cycles(4));
+  const uint32_t capacity = event_buffer_capacity(w.rig.state.ports[io_events_in].event_buffer);
+
+  // Each 3-byte event takes 24 bytes of the sequence.  Fill all but the
+  // room for one more, then send one that is too large for that room, one
+  // that fits it, and one for which nothing is left.
+  const uint32_t notes = (capacity - 35) / 24;
+  std::vector<std::vector<uint8_t>> burst;
+  for (uint32_t i = 0; i < notes; ++i) {
+    burst.push_back({0x90, static_cast<uint8_t>(i % 128), static_cast<uint8_t>(i / 128 % 128)});
+  }
+  std::vector<uint8_t> sysex(32, 0x11);
+  sysex.front() = 0xF0;
+  sysex.back() = 0xF7;
+  burst.push_back(sysex);
+  burst.push_back({0xB0, 1, 2});
+  burst.push_back({0xB0, 3, 4});
+  w.source.burst = burst;
+  w.sink.arm();
+  w.source.burst_ready.store(true);
+  ASSERT_TRUE(wait_for([&] { return !w.source.burst_ready.load(); }));
+  ASSERT_TRUE(w.wait_cycles(4));
+  w.sink.disarm();
+
+  const std::vector<MidiRecord> received = w.sink.recorded_midi();
+  ASSERT_EQ(received.size(), notes + 1);
+  for (uint32_t i = 0; i < notes; ++i) {
+    ASSERT_EQ(received[i].size, 3u);
+    ASSERT_EQ(std::memcmp(received[i].bytes, burst[i].data(), 3), 0) << i;
+  }
+  EXPECT_EQ(received[notes].size, 3u);
+  EXPECT_EQ(std::memcmp(received[notes].bytes, burst[notes + 1].data(), 3), 0);
+  EXPECT_EQ(midi_messages(w.rig.drain(), w.rig.urids).size(), notes + 1);
+}
+
 struct Position {
   uint64_t frame;
   float speed;

@@ -319,6 +319,12 @@ void Source::process(jack_nframes_t nframes) {
       notes_sent.store(n + 1, std::memory_order_release);
     }
   }
+  if (burst_ready.load(std::memory_order_acquire) && count > 0) {
+    for (const std::vector<uint8_t>& event : burst) {
+      jack_midi_event_write(buffers[0], 0, event.data(), event.size());
+    }
+    burst_ready.store(false, std::memory_order_release);
+  }
   Queued q{};
   while (jack_ringbuffer_read_space(queue) >= sizeof(q)) {
     jack_ringbuffer_read(queue, reinterpret_cast<char*>(&q), sizeof(q));

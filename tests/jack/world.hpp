@@ -155,6 +155,10 @@ public:
   /// counting up, so that a sink can tell a lost event.
   std::atomic<bool> midi_every_cycle{false};
   std::atomic<uint32_t> notes_sent{0};
+  /// Events written all at once, at offset 0 of MIDI port 0, in the first
+  /// cycle after `burst_ready` is set; the flag falls when they are out.
+  std::vector<std::vector<uint8_t>> burst;
+  std::atomic<bool> burst_ready{false};
   std::atomic<uint64_t> stream_frames{0};
 
   /// Capture latency this source claims for audio port i (set before activation).
