@@ -325,6 +325,10 @@ struct ProtocolCase {
   bool control_input;
 };
 
+void PrintTo(const ProtocolCase& c, std::ostream* os) {
+  *os << c.plugin;
+}
+
 class PauseProtocol : public testing::TestWithParam<ProtocolCase> {
 protected:
   void SetUp() override { test_frontend_reset(); }
