@@ -1,0 +1,233 @@
+#include "state/state.hpp"
+
+#include "engine/message.hpp"
+#include "host/frontend.hpp"
+#include "host/host.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <suil/suil.h>
+#include <system_error>
+#include <zix/allocator.h>
+#include <zix/filesystem.h>
+#include <zix/path.h>
+#include <zix/status.h>
+
+namespace {
+
+struct ZixStringDeleter {
+  void operator()(char* string) const { zix_free(nullptr, string); }
+};
+using ZixStringPtr = std::unique_ptr<char, ZixStringDeleter>;
+
+ZixStatus write_run_state(ZixRing* ring, RunState run_state) {
+  const MessageHeader header{RUN_STATE_CHANGE, sizeof(uint32_t)};
+  const uint32_t body = run_state;
+  return ring_write_message(ring, &header, sizeof(header), &body, sizeof(body));
+}
+
+ZixStatus write_update_request(ZixRing* ring) {
+  const MessageHeader header{UPDATE_REQUEST, 0};
+  return ring_write_message(ring, &header, sizeof(header), nullptr, 0);
+}
+
+// Shows a restored port value on the UI side at once, as the periodic update
+// would show a control change reported by the plugin.  Used while the audio
+// thread runs: it is then the only writer of process_ring, so the value
+// cannot travel that way.
+void show_restored_value(Host* host, Control* control, uint32_t port_index, float value) {
+  if (host->ui_instance) {
+    suil_instance_port_event(host->ui_instance, port_index, sizeof(value), 0, &value);
+  }
+  const bool updating = host->ui_updating;
+  host->ui_updating = true; // a widget moved now must not send the value back
+  gui_show_control(host, control);
+  host->ui_updating = updating;
+}
+
+// Makes the directories between the scratch directory and a file in it.
+void make_leading_directories(const char* file) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+}
+
+} // namespace
+
+const void* port_value_get(const char* port_symbol, void* data, uint32_t* size, uint32_t* type) {
+  Host* host = static_cast<Host*>(data);
+  const Port* port = find_port_by_symbol(host, port_symbol);
+  if (port && port->type == TYPE_CONTROL && port->flow == FLOW_INPUT) {
+    *size = sizeof(float);
+    *type = host->forge.Float;
+    return &host->process.control_values[port->index];
+  }
+  *size = 0;
+  *type = 0;
+  return nullptr;
+}
+
+void port_value_set(const char* port_symbol, void* data, const void* value, uint32_t size,
+                    uint32_t type) {
+  Host* host = static_cast<Host*>(data);
+  const Port* port = find_port_by_symbol(host, port_symbol);
+  if (!port) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "Preset port `%s' is missing", port_symbol);
+    return;
+  }
+  Control* control = find_control_by_symbol(&host->controls, port_symbol);
+  if (!control) {
+    host_log(&host->log, LOG_LEVEL_WARNING, "Ignoring preset value for `%s'", port_symbol);
+    return;
+  }
+
+  const int stored = control_value_set(&control->value, size, type, value);
+  int status = ZIX_STATUS_SUCCESS;
+  if (port->type != TYPE_CONTROL) {
+    status = ZIX_STATUS_NOT_SUPPORTED;
+  } else {
+    ProcessState* process = &host->process;
+    const auto v = static_cast<float>(control_value_to_double(&control->value, &host->forge));
+    if (process->run_state.load() == PAUSED) {
+      // No cycle runs the plugin or writes process_ring now: the value goes
+      // straight into the port, and the UI side learns it from the ring.
+      process->control_values[port->index] = v;
+      status = stored ? ZIX_STATUS_NO_MEM : ZIX_STATUS_SUCCESS;
+      if (!status) {
+        status = ring_write_control(process->process_ring, port->index, v);
+      }
+    } else {
+      status = ring_write_control(process->ui_ring, port->index, v);
+      if (!status) {
+        show_restored_value(host, control, port->index, v);
+      }
+    }
+  }
+  if (status) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "Failed to apply preset port value (%s)",
+             zix_strerror(static_cast<ZixStatus>(status)));
+  }
+}
+
+char* make_path(LV2_State_Make_Path_Handle handle, const char* path) {
+  Host* host = static_cast<Host*>(handle);
+  if (!host->scratch_dir) {
+    const ZixStringPtr temp(zix_temp_directory_path(nullptr));
+    const ZixStringPtr pattern(temp ? zix_path_join(nullptr, temp.get(), "bexoXXXXXX") : nullptr);
+    host->scratch_dir = pattern ? zix_create_temporary_directory(nullptr, pattern.get()) : nullptr;
+    if (!host->scratch_dir) {
+      host_log(&host->log, LOG_LEVEL_WARNING, "Failed to create scratch directory");
+      return nullptr;
+    }
+  }
+  char* full = zix_path_join(nullptr, host->scratch_dir, path);
+  if (full) {
+    // The plugin must be able to create the file at once, even in a
+    // subdirectory that does not exist yet.
+    make_leading_directories(full);
+  }
+  return full;
+}
+
+int scan_presets(Host* host, PresetSink sink, void* data) {
+  LilvNodes* presets = lilv_plugin_get_related(host->plugin, host->nodes.pset_Preset);
+  LILV_FOREACH(nodes, i, presets) {
+    const LilvNode* preset = lilv_nodes_get(presets, i);
+    lilv_world_load_resource(host->world, preset);
+    if (!sink) {
+      continue;
+    }
+    LilvNodes* labels = lilv_world_find_nodes(host->world, preset, host->nodes.rdfs_label, nullptr);
+    if (labels && lilv_nodes_size(labels) > 0) {
+      sink(host, preset, lilv_nodes_get_first(labels), data);
+    } else {
+      host_log(&host->log, LOG_LEVEL_WARNING, "Preset <%s> has no rdfs:label",
+               lilv_node_as_string(preset));
+    }
+    lilv_nodes_free(labels);
+  }
+  lilv_nodes_free(presets);
+  return 0;
+}
+
+void restore_state(Host* host, LilvState* state) {
+  ProcessState* process = &host->process;
+  const bool pause = !host->thread_safe_restore && process->run_state.load() == RUNNING;
+  if (pause) {
+    // Without the pause message in the ring no cycle would ever post
+    // `paused`: restoring would then either hang or race the plugin.
+    if (const ZixStatus status = write_run_state(process->ui_ring, PAUSED)) {
+      host_log(&host->log, LOG_LEVEL_ERROR, "Failed to pause the plugin to restore state (%s)",
+               zix_strerror(status));
+      return;
+    }
+    zix_sem_wait(&process->paused);
+  }
+
+  const PluginFeatures& f = host->features;
+  const LV2_Feature* const features[] = {
+      &f.map_feature,
+      &f.unmap_feature,
+      &f.make_path_feature,
+      &f.state_schedule_feature,
+      &f.thread_safe_restore_feature,
+      &f.log_feature,
+      &f.options_feature,
+      nullptr,
+  };
+  lilv_state_restore(state, process->instance, port_value_set, host, 0, features);
+
+  if (process->control_input_index != UINT32_MAX) {
+    write_update_request(process->ui_ring);
+  }
+  if (pause) {
+    write_run_state(process->ui_ring, RUNNING);
+  }
+}
+
+int restore_preset(Host* host, const LilvNode* preset) {
+  // The node may belong to the current preset, which goes first.
+  const LilvNodePtr uri(lilv_node_duplicate(preset));
+  lilv_state_free(host->preset);
+  host->preset = nullptr;
+
+  host->preset =
+      lilv_state_new_from_world(host->world, urid_mapper_get_map(host->urid_mapper), uri.get());
+  if (!host->preset) {
+    return -1;
+  }
+  restore_state(host, host->preset);
+  return 0;
+}
+
+int store_preset(Host* host, const char* dir, const char* uri, const char* label,
+                 const char* filename) {
+  LV2_URID_Map* map = urid_mapper_get_map(host->urid_mapper);
+  LilvState* state = lilv_state_new_from_instance(
+      host->plugin, host->process.instance, map, host->scratch_dir, dir, dir, dir, port_value_get,
+      host, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr);
+  if (!state) {
+    return 1;
+  }
+  if (label) {
+    lilv_state_set_label(state, label);
+  }
+  const int status = lilv_state_save(host->world, map, urid_mapper_get_unmap(host->urid_mapper),
+                                     state, uri, dir, filename);
+  lilv_state_free(host->preset);
+  host->preset = state;
+  return status;
+}
+
+int erase_current_preset(Host* host) {
+  if (!host->preset) {
+    return 1;
+  }
+  // A state that was never saved has no URI and nothing on disk.
+  if (const LilvNode* uri = lilv_state_get_uri(host->preset)) {
+    lilv_world_unload_resource(host->world, uri);
+    lilv_state_delete(host->world, host->preset);
+  }
+  lilv_state_free(host->preset);
+  host->preset = nullptr;
+  return 0;
+}
