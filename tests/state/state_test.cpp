@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -325,6 +326,10 @@ struct ProtocolCase {
   bool control_input;
 };
 
+void PrintTo(const ProtocolCase& c, std::ostream* os) {
+  *os << c.plugin;
+}
+
 class PauseProtocol : public testing::TestWithParam<ProtocolCase> {
 protected:
   void SetUp() override { test_frontend_reset(); }
@@ -505,6 +510,21 @@ TEST(MakePath, PathsShareOneScratchDirectoryMadeOnFirstUse) {
   TestHost t;
   ASSERT_EQ(t.open("urn:bexo:test:controls"), 0);
   EXPECT_EQ(t.host.scratch_dir, nullptr);
+
+  // Where no directory can be made, the plugin gets no path, and the next
+  // call tries again.
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string saved_tmpdir = tmpdir ? tmpdir : "";
+  setenv("TMPDIR", "/nonexistent/bexo", 1);
+  EXPECT_EQ(make_path(&t.host, "a.txt"), nullptr);
+  EXPECT_TRUE(t.logged(LOG_LEVEL_WARNING, "Failed to create scratch directory"));
+  EXPECT_EQ(t.host.scratch_dir, nullptr);
+  if (tmpdir) {
+    setenv("TMPDIR", saved_tmpdir.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+
   char* a = make_path(&t.host, "a.txt");
   ASSERT_NE(a, nullptr);
   const std::string scratch = t.host.scratch_dir;
