@@ -48,6 +48,12 @@ const LilvPlugin* plugin_by_uri(Host* host, const char* uri) {
   return lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host->world), node.get());
 }
 
+// lilv reads the data file of a plugin or preset only when asked to; a
+// state made before that would miss the plugin's default state.
+void load_data_of(Host* host, const LilvNode* uri) {
+  lilv_world_load_resource(host->world, uri);
+}
+
 // The plugin and the state it starts from: the argument names a state (a
 // preset, a saved state, or a plugin's default state) by URI or by file,
 // or the front end lets the user pick a plugin.
@@ -55,6 +61,7 @@ int choose_plugin(Host* host, const char* arg, State* initial_state) {
   if (arg) {
     if (serd_uri_string_has_scheme(reinterpret_cast<const uint8_t*>(arg))) {
       const Node uri{lilv_new_uri(host->world, arg)};
+      load_data_of(host, uri.get());
       initial_state->reset(lilv_state_new_from_world(host->world, urid_map(host), uri.get()));
     } else {
       initial_state->reset(lilv_state_new_from_file(host->world, urid_map(host), nullptr, arg));
@@ -70,6 +77,7 @@ int choose_plugin(Host* host, const char* arg, State* initial_state) {
     if (!picked) {
       return HOST_OPEN_NO_PLUGIN;
     }
+    load_data_of(host, picked.get());
     initial_state->reset(lilv_state_new_from_world(host->world, urid_map(host), picked.get()));
     if (!*initial_state) {
       return HOST_OPEN_NO_PLUGIN;

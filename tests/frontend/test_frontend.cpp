@@ -8,15 +8,18 @@
 #include <cstring>
 #include <thread>
 
+TestFrontend& test_frontend() {
+  // Made on first use, so that a program may configure it from its own
+  // static initialisers.
+  static TestFrontend instance;
+  return instance;
+}
+
 namespace {
 
-TestFrontend frontend;
+TestFrontend& frontend = test_frontend();
 
 } // namespace
-
-TestFrontend& test_frontend() {
-  return frontend;
-}
 
 void test_frontend_reset() {
   frontend.refresh_rate = 60.0f;

@@ -1,0 +1,57 @@
+// A program made of the real main and the tests' own front end, scripted
+// through its environment: BEXO_TEST_ARG is the plugin or state to open,
+// BEXO_TEST_RAISE a list of signals ("INT", "TERM") that it raises itself
+// right after activation, before its event loop runs.  It reports each
+// step of its life on its standard output, one word per line, for the
+// test that started it.
+
+#include "frontend/test_frontend.hpp"
+#include "host/host.hpp"
+#include "host/host_open.hpp"
+#include "host/lifecycle.hpp"
+#include "ui/ui_update.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void report(const char* step) {
+  std::printf("%s\n", step);
+  std::fflush(stdout);
+}
+
+void raise_requested_signals() {
+  const char* list = std::getenv("BEXO_TEST_RAISE");
+  std::string signals = list ? list : "";
+  for (char* name = std::strtok(signals.data(), ","); name; name = std::strtok(nullptr, ",")) {
+    std::raise(std::strcmp(name, "INT") == 0 ? SIGINT : SIGTERM);
+  }
+}
+
+const bool scripted = [] {
+  TestFrontend& frontend = test_frontend();
+  frontend.open = [](Host* host) {
+    if (const int status = host_open(host, std::getenv("BEXO_TEST_ARG"))) {
+      report("failed");
+      return -status;
+    }
+    host_activate(host);
+    report("active");
+    raise_requested_signals();
+    return 0;
+  };
+  frontend.tick = [](Host* host) { report(periodic_update(host) < 0 ? "quit" : "tick"); };
+  frontend.close = [](Host* host) {
+    host_deactivate(host);
+    report("deactivated");
+    host_close(host);
+    report("closed");
+  };
+  return true;
+}();
+
+} // namespace
