@@ -9,7 +9,9 @@
 #include "state/control.hpp"
 
 #include <cstdlib>
+#include <filesystem>
 #include <suil/suil.h>
+#include <system_error>
 #include <zix/allocator.h>
 #include <zix/filesystem.h>
 
@@ -45,9 +47,14 @@ int host_deactivate(Host* host) {
 
 namespace {
 
+// The plugin's files go first: zix_remove only removes an empty directory.
 void remove_scratch_dir(Host* host) {
   if (!host->scratch_dir) {
     return;
+  }
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(host->scratch_dir, ignored)) {
+    std::filesystem::remove_all(entry.path(), ignored);
   }
   if (const ZixStatus status = zix_remove(host->scratch_dir)) {
     host_log(&host->log, LOG_LEVEL_WARNING, "Failed to remove scratch directory %s (%s)",

@@ -91,6 +91,22 @@ bool deliver_message(Host* host, const MessageHeader& header) {
   return true;
 }
 
+// Prints "symbol = value" when an output control's value changes; the
+// plugin sends outputs at every update, changed or not.
+void print_output_change(Host* host, const Control* control, uint32_t size, const void* body) {
+  if (!control->is_readable || size != sizeof(float)) {
+    return;
+  }
+  float value = 0.0f;
+  std::memcpy(&value, body, sizeof(value));
+  const bool had_value = control->value.type == host->urids.atom_Float;
+  if (had_value && control_value_to_double(&control->value, &host->forge) == value) {
+    return;
+  }
+  std::printf("%s = %f\n", lilv_node_as_string(control->symbol.get()), value);
+  std::fflush(stdout);
+}
+
 } // namespace
 
 void plugin_ui_write(void* controller, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,
@@ -186,6 +202,9 @@ void plugin_ui_deliver(Host* host, uint32_t port_index, uint32_t buffer_size, ui
   }
   if (protocol == 0) {
     if (Control* control = find_port_control(&host->controls, port_index)) {
+      if (host->options.print_controls) {
+        print_output_change(host, control, buffer_size, buffer);
+      }
       control_value_set(&control->value, buffer_size, host->urids.atom_Float, buffer);
       gui_show_control(host, control);
     }

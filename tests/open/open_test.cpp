@@ -4,6 +4,7 @@
 
 #include "open_fixture.hpp"
 #include "state/control.hpp"
+#include "state/state.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -191,6 +192,23 @@ TEST_F(OpenTest, StateFileOpensItsPluginWithItsValues) {
   Control* gain = find_control_by_symbol(&host.controls, "gain");
   ASSERT_NE(gain, nullptr);
   EXPECT_EQ(host.process.control_values[gain->index], 1.5f);
+}
+
+TEST_F(OpenTest, CloseRemovesTheScratchDirectoryWithThePluginsFiles) {
+  ASSERT_EQ(open("urn:bexo:test:params"), 0);
+  char* path = make_path(&host, "sub/file.txt");
+  ASSERT_NE(path, nullptr);
+  write_file(path, "made by the plugin");
+  std::free(path);
+  ASSERT_NE(host.scratch_dir, nullptr);
+  const fs::path dir = host.scratch_dir;
+  ASSERT_TRUE(fs::exists(dir));
+
+  lines.clear();
+  host_close(&host);
+  opened = false;
+  EXPECT_FALSE(fs::exists(dir));
+  EXPECT_TRUE(logged(LOG_LEVEL_WARNING).empty());
 }
 
 struct SizeCase {

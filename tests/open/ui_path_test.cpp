@@ -43,8 +43,12 @@ class UiPath : public OpenHost {
 protected:
   void open_plugin(const char* uri) {
     ASSERT_EQ(open(uri), 0);
-    drain_ui_ring(); // the open's own traffic is not under test
+    // The open's own traffic is not under test: the initial state's values
+    // wait in process_ring, and the control settings in ui_ring.
+    periodic_update(&host);
+    drain_ui_ring();
     lines.clear();
+    test_frontend().shown.clear();
   }
 
   std::vector<Message> drain_ui_ring() {
@@ -344,6 +348,19 @@ TEST_F(UiPath, PluginUiGetsItsFeaturesAndTalksThroughTheHost) {
   float received = 0.0f;
   std::memcpy(&received, event->data, 4);
   EXPECT_EQ(received, 0.5f);
+}
+
+TEST_F(UiPath, PrintsEachChangeOfAnOutputControlWhenAsked) {
+  host.options.print_controls = 1;
+  open_plugin("urn:bexo:test:uis");
+  ZixRing* ring = host.process.process_ring;
+  testing::internal::CaptureStdout();
+  for (const float value : {0.5f, 0.5f, 0.75f}) {
+    ASSERT_EQ(ring_write_control(ring, meter, value), 0);
+    ASSERT_EQ(ring_write_control(ring, level, value), 0); // an input: never printed
+    periodic_update(&host);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "meter = 0.500000\nmeter = 0.750000\n");
 }
 
 TEST(PluginUiResizable, OnlyUisThatSayNothingAboutSizeAreResizable) {
