@@ -36,8 +36,38 @@ struct StateFree {
 };
 using State = std::unique_ptr<LilvState, StateFree>;
 
-// Client name when the plugin has none and none was asked for.
-constexpr char fallback_jack_name[] = "bexo";
+// Beyond these, an option is a mistake (a negative number read unsigned,
+// say), not a wish for gigabytes of locked memory.
+constexpr uint32_t max_ring_size = 64u << 20;
+constexpr uint32_t max_block_length = 1u << 16;
+
+// The JACK client's name when none was asked for: the plugin's name, or
+// for a plugin without one the last segment of its URI.
+char* default_jack_name(const LilvPlugin* plugin, const LilvNode* name) {
+  if (name && *lilv_node_as_string(name)) {
+    return strdup(lilv_node_as_string(name));
+  }
+  const std::string uri = lilv_node_as_uri(lilv_plugin_get_uri(plugin));
+  const size_t cut = uri.find_last_of("/:");
+  const std::string segment = cut == std::string::npos ? uri : uri.substr(cut + 1);
+  return strdup(segment.empty() ? uri.c_str() : segment.c_str());
+}
+
+// Refuses sizes that no real setup asks for, before anything is made.
+int check_option_sizes(Host* host) {
+  const HostOptions& options = host->options;
+  if (options.ring_size > max_ring_size) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "Ring size of %u bytes is too large (at most %u)",
+             options.ring_size, max_ring_size);
+    return HOST_OPEN_BAD_OPTION;
+  }
+  if (options.block_length > max_block_length) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "Block length of %u frames is too large (at most %u)",
+             options.block_length, max_block_length);
+    return HOST_OPEN_BAD_OPTION;
+  }
+  return 0;
+}
 
 LV2_URID_Map* urid_map(Host* host) {
   return urid_mapper_get_map(host->urid_mapper);
@@ -268,6 +298,9 @@ void bind_workers(Host* host) {
 int host_open(Host* host, const char* arg) {
   HostSettings& settings = host->settings;
   const HostOptions& options = host->options;
+  if (const int status = check_option_sizes(host)) {
+    return status;
+  }
   settings.max_block_length = options.block_length;
   settings.midi_buf_size = 1024;
   settings.ui_rate_hz = static_cast<float>(options.update_rate);
@@ -301,8 +334,7 @@ int host_open(Host* host, const char* arg) {
 
   host->plugin_name = lilv_plugin_get_name(host->plugin);
   if (!host->options.jack_name) {
-    const char* name = host->plugin_name ? lilv_node_as_string(host->plugin_name) : nullptr;
-    host->options.jack_name = strdup(name && *name ? name : fallback_jack_name);
+    host->options.jack_name = default_jack_name(host->plugin, host->plugin_name);
   }
   host->thread_safe_restore =
       lilv_plugin_has_feature(host->plugin, host->nodes.state_threadSafeRestore);

@@ -7,6 +7,7 @@ struct Host;
 
 /// The results of host_open other than 0.
 enum HostOpenStatus : int {
+  HOST_OPEN_BAD_OPTION = -1,  ///< A size option is beyond any sane value
   HOST_OPEN_NO_PLUGIN = -2,   ///< State unreadable, nothing picked, plugin not installed
   HOST_OPEN_NO_UI = -5,       ///< The UI asked for is missing or cannot be hosted
   HOST_OPEN_NO_AUDIO = -6,    ///< The audio backend could not be opened

@@ -152,47 +152,58 @@ void plugin_ui_write(void* controller, uint32_t port_index, uint32_t buffer_size
   }
 }
 
-int apply_control_value(Host* host, Control* control, uint32_t size, uint32_t type,
-                        const void* body) {
-  if (const int status = control_value_set(&control->value, size, type, body)) {
-    return status;
-  }
-  if (host->ui_updating) {
-    return 0; // the value came from the plugin
-  }
-
+// Builds in ui_read_buf the patch:Set of a property to a value; null when
+// the value does not fit, since an object cut short must never be sent.
+static const LV2_Atom* forge_patch_set(Host* host, uint32_t property, uint32_t size, uint32_t type,
+                                       const void* body) {
   const Urids& urids = host->urids;
-  if (control->type == PORT) {
-    if (type == urids.atom_Float) {
-      const auto value = static_cast<float>(control_value_to_double(&control->value, &host->forge));
-      ring_write_control(host->process.ui_ring, control->index, value);
-    }
-    return 0;
-  }
-
-  const uint32_t control_input = host->process.control_input_index;
-  if (control_input == UINT32_MAX) {
-    return 0; // nowhere to send it: the value is only kept
-  }
   LV2_Atom_Forge* forge = &host->forge;
   lv2_atom_forge_set_buffer(forge, static_cast<uint8_t*>(host->ui_read_buf),
                             host->ui_read_buf_size);
   LV2_Atom_Forge_Frame frame;
   auto* set = reinterpret_cast<LV2_Atom*>(lv2_atom_forge_object(forge, &frame, 0, urids.patch_Set));
   lv2_atom_forge_key(forge, urids.patch_property);
-  lv2_atom_forge_urid(forge, control->index);
+  lv2_atom_forge_urid(forge, property);
   lv2_atom_forge_key(forge, urids.patch_value);
   lv2_atom_forge_atom(forge, size, type);
   const bool complete = lv2_atom_forge_write(forge, body, size) != 0;
   lv2_atom_forge_pop(forge, &frame);
-  // A value too large for the buffer leaves the object cut short; it is
-  // refused rather than sent unfinished.
-  if (!set || !complete) {
+  return set && complete ? set : nullptr;
+}
+
+int apply_control_value(Host* host, Control* control, uint32_t size, uint32_t type,
+                        const void* body) {
+  const uint32_t control_input = host->process.control_input_index;
+  const bool send_property =
+      !host->ui_updating && control->type == PROPERTY && control_input != UINT32_MAX;
+  // A property value is sent as a whole message or not at all; one that
+  // cannot be sent is refused before the control takes it.
+  const LV2_Atom* set =
+      send_property ? forge_patch_set(host, control->index, size, type, body) : nullptr;
+  if (send_property && !set) {
+    host_log(&host->log, LOG_LEVEL_WARNING, "Value of %s is too large to send (%u bytes)",
+             lilv_node_as_string(control->symbol.get()), size);
     return 1;
   }
-  plugin_ui_write(host, control_input, static_cast<uint32_t>(sizeof(LV2_Atom) + set->size),
-                  urids.atom_eventTransfer, set);
-  return 0;
+
+  if (const int status = control_value_set(&control->value, size, type, body)) {
+    return status;
+  }
+  if (host->ui_updating) {
+    return 0; // the value came from the plugin
+  }
+  if (control->type == PORT) {
+    if (type == host->urids.atom_Float) {
+      const auto value = static_cast<float>(control_value_to_double(&control->value, &host->forge));
+      ring_write_control(host->process.ui_ring, control->index, value);
+    }
+    return 0;
+  }
+  if (set) {
+    plugin_ui_write(host, control_input, static_cast<uint32_t>(sizeof(LV2_Atom) + set->size),
+                    host->urids.atom_eventTransfer, set);
+  }
+  return 0; // without a control input the value is only kept
 }
 
 void plugin_ui_deliver(Host* host, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,

@@ -27,6 +27,7 @@ void test_frontend_reset() {
   frontend.plugin_choice.clear();
   frontend.native_ui_type.clear();
   frontend.init_status = 0;
+  frontend.init = nullptr;
   frontend.open = nullptr;
   frontend.tick = nullptr;
   frontend.close = nullptr;
@@ -37,8 +38,11 @@ void test_frontend_reset() {
   frontend.shown.clear();
 }
 
-int gui_init(Host*) {
+int gui_init(Host* host) {
   ++frontend.init_calls;
+  if (frontend.init) {
+    frontend.init(host);
+  }
   return frontend.init_status;
 }
 

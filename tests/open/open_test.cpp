@@ -6,6 +6,7 @@
 #include "state/control.hpp"
 #include "state/state.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -76,6 +77,7 @@ struct FailureCase {
   int status;
   const char* error; ///< null: nothing is logged
   void (*configure)(Host* host, const fs::path& dir);
+  const char* info = nullptr; ///< an info line that must have been logged too
 };
 
 // Runs one failing open in a child process, which then exits as a front end
@@ -114,7 +116,11 @@ int run_failure(const FailureCase& c, const fs::path& dir) {
     }
     expected.push_back(error);
   }
-  if (status != c.status || errors != expected) {
+  const bool info_found =
+      !c.info || std::any_of(lines.begin(), lines.end(), [&](const LogLine& line) {
+        return line.level == LOG_LEVEL_INFO && line.text == c.info;
+      });
+  if (status != c.status || errors != expected || !info_found) {
     std::fprintf(stderr, "status %d, errors:", status);
     for (const auto& e : errors) {
       std::fprintf(stderr, " [%s]", e.c_str());
@@ -162,6 +168,14 @@ TEST(OpenFailureDeathTest, EachFailureHasItsCodeAndMessageAndTheProcessStillExit
        "Feature http://lv2plug.in/ns/ext/state#makePath is not supported", nullptr},
       {"instantiation refused", "urn:bexo:test:no-instance", HOST_OPEN_NO_INSTANCE,
        "Failed to instantiate plugin", nullptr},
+      {"plugin without a name", "urn:bexo:test:nameless", HOST_OPEN_NO_INSTANCE,
+       "Failed to instantiate plugin", nullptr, "JACK name: nameless"},
+      {"ring size read from a negative number", "urn:bexo:test:controls", HOST_OPEN_BAD_OPTION,
+       "Ring size of 4294967295 bytes is too large (at most 67108864)",
+       [](Host* host, const fs::path&) { host->options.ring_size = UINT32_MAX; }},
+      {"block length read from a negative number", "urn:bexo:test:controls", HOST_OPEN_BAD_OPTION,
+       "Block length of 4294967280 frames is too large (at most 65536)",
+       [](Host* host, const fs::path&) { host->options.block_length = UINT32_MAX - 15; }},
   };
   for (const FailureCase& c : cases) {
     EXPECT_EXIT(std::exit(run_failure(c, dir.path)), testing::ExitedWithCode(0), "") << c.name;

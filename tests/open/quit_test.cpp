@@ -1,7 +1,7 @@
-// Quitting, end to end through the real main: a signal before the event
-// loop or during it, or the JACK server going away, ends the run at the
-// next update tick with deactivation and close, and a second signal before
-// that tick changes nothing.
+// Quitting, end to end through the real main: a signal before the host is
+// opened, before the event loop or during it ends the run at the next
+// update tick with deactivation and close, and a second signal before that
+// tick changes nothing.  The plugin aborts should it be deactivated twice.
 
 #include "scripted_run.hpp"
 
@@ -14,8 +14,7 @@ const std::vector<std::string> orderly_end{"quit", "deactivated", "closed"};
 
 TEST(Quit, SignalsBeforeTheLoopTakeEffectAtTheFirstTick) {
   for (const char* signals : {"INT", "TERM", "INT,INT", "TERM,INT"}) {
-    ScriptedRun run(
-        {"BEXO_TEST_ARG=urn:bexo:test:controls", std::string("BEXO_TEST_RAISE=") + signals});
+    ScriptedRun run({"BEXO_TEST_ARG=urn:bexo:test:uis", std::string("BEXO_TEST_RAISE=") + signals});
     ASSERT_GT(run.pid, 0);
     ASSERT_TRUE(run.read_until("active")) << signals;
     EXPECT_EQ(run.rest(), orderly_end) << signals;
@@ -23,9 +22,17 @@ TEST(Quit, SignalsBeforeTheLoopTakeEffectAtTheFirstTick) {
   }
 }
 
+TEST(Quit, SignalBeforeTheHostIsOpenedIsKeptForTheFirstTick) {
+  ScriptedRun run({"BEXO_TEST_ARG=urn:bexo:test:uis", "BEXO_TEST_RAISE_EARLY=INT"});
+  ASSERT_GT(run.pid, 0);
+  ASSERT_TRUE(run.read_until("active"));
+  EXPECT_EQ(run.rest(), orderly_end);
+  EXPECT_EQ(run.exit_status(), 0);
+}
+
 TEST(Quit, SignalsDuringTheLoopEndItAtTheNextTick) {
   for (const int sig : {SIGINT, SIGTERM}) {
-    ScriptedRun run({"BEXO_TEST_ARG=urn:bexo:test:controls"});
+    ScriptedRun run({"BEXO_TEST_ARG=urn:bexo:test:uis"});
     ASSERT_GT(run.pid, 0);
     ASSERT_TRUE(run.read_until("tick"));
     ASSERT_TRUE(run.read_until("tick"));

@@ -1,7 +1,8 @@
 // A program made of the real main and the tests' own front end, scripted
 // through its environment: BEXO_TEST_ARG is the plugin or state to open,
 // BEXO_TEST_RAISE a list of signals ("INT", "TERM") that it raises itself
-// right after activation, before its event loop runs.  It reports each
+// right after activation, before its event loop runs, BEXO_TEST_RAISE_EARLY
+// signals raised before the host is even opened.  It reports each
 // step of its life on its standard output, one word per line, for the
 // test that started it.
 
@@ -24,8 +25,8 @@ void report(const char* step) {
   std::fflush(stdout);
 }
 
-void raise_requested_signals() {
-  const char* list = std::getenv("BEXO_TEST_RAISE");
+void raise_requested_signals(const char* variable) {
+  const char* list = std::getenv(variable);
   std::string signals = list ? list : "";
   for (char* name = std::strtok(signals.data(), ","); name; name = std::strtok(nullptr, ",")) {
     std::raise(std::strcmp(name, "INT") == 0 ? SIGINT : SIGTERM);
@@ -34,6 +35,11 @@ void raise_requested_signals() {
 
 const bool scripted = [] {
   TestFrontend& frontend = test_frontend();
+  // After main installed the signal handler, before the host is opened.
+  frontend.init = [](Host*) {
+    raise_requested_signals("BEXO_TEST_RAISE_EARLY");
+    return 0;
+  };
   frontend.open = [](Host* host) {
     if (const int status = host_open(host, std::getenv("BEXO_TEST_ARG"))) {
       report("failed");
@@ -41,7 +47,7 @@ const bool scripted = [] {
     }
     host_activate(host);
     report("active");
-    raise_requested_signals();
+    raise_requested_signals("BEXO_TEST_RAISE");
     return 0;
   };
   frontend.tick = [](Host* host) { report(periodic_update(host) < 0 ? "quit" : "tick"); };

@@ -214,6 +214,25 @@ TEST_F(UiPath, PropertyValuesGoOutAsPatchSetToTheControlInput) {
   EXPECT_EQ(control_value_to_double(&control_of_float->value, &host.forge), 3.5);
 }
 
+TEST_F(UiPath, PropertyValueTooLargeToSendIsRefused) {
+  open_plugin("urn:bexo:test:params");
+  Control* text = find_property_control(&host.controls, map("urn:bexo:test:params#string"));
+  ASSERT_NE(text, nullptr);
+  const std::string before(static_cast<const char*>(control_value_body(&text->value)),
+                           text->value.size);
+  const std::string huge(host.ui_read_buf_size, 'x');
+  EXPECT_NE(apply_control_value(&host, text, static_cast<uint32_t>(huge.size() + 1),
+                                host.forge.String, huge.c_str()),
+            0);
+  EXPECT_EQ(logged(LOG_LEVEL_WARNING),
+            std::vector<std::string>{"Value of string is too large to send (" +
+                                     std::to_string(huge.size() + 1) + " bytes)"});
+  EXPECT_TRUE(drain_ui_ring().empty());
+  EXPECT_EQ(
+      std::string(static_cast<const char*>(control_value_body(&text->value)), text->value.size),
+      before);
+}
+
 TEST_F(UiPath, PeriodicUpdateDeliversControlsEventsAndStopsAtAnUnknownType) {
   open_plugin("urn:bexo:test:params");
   ZixRing* ring = host.process.process_ring;
