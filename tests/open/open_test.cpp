@@ -131,8 +131,9 @@ int run_failure(const FailureCase& c, const fs::path& dir) {
   return 0;
 }
 
+// Forked children ("fast" death tests): this runs first, while the process
+// has a single thread, and only the parent makes and removes the directory.
 TEST(OpenFailureDeathTest, EachFailureHasItsCodeAndMessageAndTheProcessStillExits) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   TempDir dir;
   write_file(dir.path / "unknown-plugin.ttl", state_file("urn:bexo:test:not-installed", "x", 1));
   const FailureCase cases[] = {
