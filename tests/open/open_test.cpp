@@ -2,6 +2,7 @@
 // failure with its code and message, how the argument is read, and the
 // sizes and rates that the open settles.
 
+#include "harness/memory_lock.hpp"
 #include "open_fixture.hpp"
 #include "state/control.hpp"
 #include "state/state.hpp"
@@ -181,6 +182,45 @@ TEST(OpenFailureDeathTest, EachFailureHasItsCodeAndMessageAndTheProcessStillExit
   for (const FailureCase& c : cases) {
     EXPECT_EXIT(std::exit(run_failure(c, dir.path)), testing::ExitedWithCode(0), "") << c.name;
   }
+}
+
+// Exit status of the child: 0 when the open worked and said once that its
+// rings are not locked in memory.
+int open_without_memory_locking() {
+  // JACK's client needs some locked memory of its own; the plugin's rings
+  // of a megabyte each are more than the limit leaves.
+  if (!forbid_memory_locking(256 * 1024)) {
+    return 10;
+  }
+  Host host{};
+  Backend backend{};
+  host.backend = &backend;
+  char program[] = "bexo";
+  char* argv[] = {program, nullptr};
+  host_init_args(&host, 1, argv);
+  std::vector<LogLine> lines;
+  host.log.sink = capture_log;
+  host.log.sink_data = &lines;
+  if (const int status = host_open(&host, "urn:bexo:test:ports")) {
+    std::fprintf(stderr, "open failed with %d:", status);
+    for (const LogLine& line : lines) {
+      std::fprintf(stderr, " [%s]", line.text.c_str());
+    }
+    return 11;
+  }
+  const auto warnings = std::count_if(lines.begin(), lines.end(), [](const LogLine& line) {
+    return line.level == LOG_LEVEL_WARNING &&
+           line.text == "Failed to lock ring memory; audio may drop out when memory is short";
+  });
+  host_close(&host);
+  return warnings == 1 ? 0 : 12;
+}
+
+TEST(OpenMemoryLockDeathTest, RingsThatCannotBeLockedAreReportedOnce) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer runtimes make every mlock succeed";
+#endif
+  EXPECT_EXIT(std::exit(open_without_memory_locking()), testing::ExitedWithCode(0), "");
 }
 
 TEST_F(OpenTest, PluginThatRequiresInPlaceBrokenIsAccepted) {
