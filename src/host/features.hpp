@@ -51,6 +51,16 @@ struct PluginFeatures {
   std::vector<const LV2_Feature*> feature_list;
 };
 
+/// The features made for the plugin UI alone, and the list it is given.
+/// They live as long as the host, since a UI may read its features later.
+struct PluginUiFeatures {
+  LV2_Feature parent;
+  LV2_Feature instance_access;
+  LV2_Feature data_access;
+  LV2_Feature idle_interface;
+  std::array<const LV2_Feature*, 10> list; ///< Null-terminated.
+};
+
 /// Fill every structure that needs no plugin: the URID map and unmap of the
 /// host's mapper, make-path on the host, both schedules without a worker,
 /// the log on the host's LogContext, and the request-value handle.

@@ -76,6 +76,10 @@ struct Host {
   bool ui_updating;         ///< Plugin output is being handed to the UI side.
 
   PluginFeatures features;
+  PluginUiFeatures ui_features;
+
+  /// The plugin has been activated and not yet deactivated.
+  bool active;
 
   ProcessState process;
 };

@@ -4,28 +4,12 @@
 #include "engine/message.hpp"
 #include "engine/process.hpp"
 #include "engine/worker.hpp"
+#include "harness/memory_lock.hpp"
 #include "host/urid_mapper.hpp"
 
 #include <gtest/gtest.h>
-#include <linux/capability.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace {
-
-// Takes away what lets this process lock memory: the capability that root
-// has, and the limit that an ordinary user has.
-bool forbid_memory_locking() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2]{};
-  if (syscall(SYS_capget, &header, data) != 0) {
-    return false;
-  }
-  data[CAP_TO_INDEX(CAP_IPC_LOCK)].effective &= ~CAP_TO_MASK(CAP_IPC_LOCK);
-  const rlimit none{0, 0};
-  return syscall(SYS_capset, &header, data) == 0 && setrlimit(RLIMIT_MEMLOCK, &none) == 0;
-}
 
 // Exit status of the child: 0 when everything held, else the failed step.
 int rings_work_unlocked() {

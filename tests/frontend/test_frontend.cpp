@@ -8,15 +8,18 @@
 #include <cstring>
 #include <thread>
 
+TestFrontend& test_frontend() {
+  // Made on first use, so that a program may configure it from its own
+  // static initialisers.
+  static TestFrontend instance;
+  return instance;
+}
+
 namespace {
 
-TestFrontend frontend;
+TestFrontend& frontend = test_frontend();
 
 } // namespace
-
-TestFrontend& test_frontend() {
-  return frontend;
-}
 
 void test_frontend_reset() {
   frontend.refresh_rate = 60.0f;
@@ -24,6 +27,7 @@ void test_frontend_reset() {
   frontend.plugin_choice.clear();
   frontend.native_ui_type.clear();
   frontend.init_status = 0;
+  frontend.init = nullptr;
   frontend.open = nullptr;
   frontend.tick = nullptr;
   frontend.close = nullptr;
@@ -34,8 +38,11 @@ void test_frontend_reset() {
   frontend.shown.clear();
 }
 
-int gui_init(Host*) {
+int gui_init(Host* host) {
   ++frontend.init_calls;
+  if (frontend.init) {
+    frontend.init(host);
+  }
   return frontend.init_status;
 }
 

@@ -34,6 +34,7 @@ struct TestFrontend {
   // What gui_run does: open (nonzero ends it with that status), then a
   // loop calling tick every 1000 / ui_rate_hz milliseconds until
   // gui_close, then close.
+  std::function<int(Host*)> init; ///< Also run by gui_init, before it returns.
   std::function<int(Host*)> open;
   std::function<void(Host*)> tick;
   std::function<void(Host*)> close;

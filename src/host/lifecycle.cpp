@@ -1,0 +1,120 @@
+#include "host/lifecycle.hpp"
+
+#include "engine/process.hpp"
+#include "engine/worker.hpp"
+#include "host/host.hpp"
+#include "host/signals.hpp"
+#include "jack/backend.hpp"
+#include "state/atom_dumper.hpp"
+#include "state/control.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <suil/suil.h>
+#include <system_error>
+#include <zix/allocator.h>
+#include <zix/filesystem.h>
+
+void host_init_args(Host* host, int argc, char** argv) {
+  host->argc = argc;
+  host->argv = argv;
+  suil_init(&host->argc, &host->argv, SUIL_ARG_NONE);
+  zix_sem_init(&host->quit_sem, 0);
+}
+
+int host_activate(Host* host) {
+  if (host->process.worker) {
+    worker_start(host->process.worker);
+  }
+  lilv_instance_activate(host->process.instance);
+  host->active = true;
+  audio_start(host->backend);
+  host->process.run_state.store(RUNNING);
+  return 0;
+}
+
+int host_deactivate(Host* host) {
+  audio_stop(host->backend);
+  // The plugin's deactivate must follow an activate, once.
+  if (host->process.instance && host->active) {
+    lilv_instance_deactivate(host->process.instance);
+  }
+  host->active = false;
+  worker_stop(host->process.worker);
+  host->process.run_state.store(PAUSED);
+  return 0;
+}
+
+namespace {
+
+// The plugin's files go first: zix_remove only removes an empty directory.
+void remove_scratch_dir(Host* host) {
+  if (!host->scratch_dir) {
+    return;
+  }
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(host->scratch_dir, ignored)) {
+    std::filesystem::remove_all(entry.path(), ignored);
+  }
+  if (const ZixStatus status = zix_remove(host->scratch_dir)) {
+    host_log(&host->log, LOG_LEVEL_WARNING, "Failed to remove scratch directory %s (%s)",
+             host->scratch_dir, zix_strerror(status));
+  }
+  zix_free(nullptr, host->scratch_dir);
+  host->scratch_dir = nullptr;
+}
+
+} // namespace
+
+int host_close(Host* host) {
+  host_deactivate(host);
+  process_release_buffers(&host->process);
+  audio_close(host->backend);
+
+  if (host->ui_instance) {
+    suil_instance_free(host->ui_instance);
+    host->ui_instance = nullptr;
+  }
+  if (host->process.instance) {
+    lilv_instance_free(host->process.instance);
+    host->process.instance = nullptr;
+  }
+  lilv_state_free(host->preset);
+  host->preset = nullptr;
+  lilv_node_free(host->plugin_name);
+  host->plugin_name = nullptr;
+  host->ports.clear();
+
+  process_free(&host->process);
+  host->process.ports.clear();
+  zix_aligned_free(nullptr, host->ui_read_buf);
+  host->ui_read_buf = nullptr;
+  host->process.control_values.clear();
+
+  free_nodes(&host->nodes);
+  suil_host_free(host->ui_host);
+  host->ui_host = nullptr;
+  free_controls(&host->controls);
+
+  atom_dumper_free(host->atom_dumper);
+  host->atom_dumper = nullptr;
+  lilv_uis_free(host->uis);
+  host->uis = nullptr;
+  urid_mapper_free(host->urid_mapper);
+  host->urid_mapper = nullptr;
+  lilv_world_free(host->world);
+  host->world = nullptr;
+
+  // A signal arriving from now on must not post a destroyed semaphore.
+  set_quit_semaphore(nullptr);
+  zix_sem_destroy(&host->quit_sem);
+  zix_sem_destroy(&host->worker_lock);
+  remove_scratch_dir(host);
+
+  host->features.feature_list = {};
+  std::free(host->options.jack_name);
+  host->options.jack_name = nullptr;
+  std::free(host->options.controls);
+  host->options.controls = nullptr;
+  return 0;
+}
