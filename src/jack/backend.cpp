@@ -62,7 +62,10 @@ void set_port_property(jack_client_t* client, jack_port_t* port, const char* key
 int audio_open(Backend* backend, LogContext* log, const Urids* urids, HostSettings* settings,
                ProcessState* process, ZixSem* quit_sem, const char* name, bool exact_name) {
   std::string copy = name ? name : "";
-  const auto limit = static_cast<size_t>(jack_client_name_size()) - 1;
+  // jack_client_name_size() counts the terminating zero, and JACK 2 counts
+  // one byte more than it accepts: the longest name it takes is two bytes
+  // shorter, so that is where a longer name is cut.
+  const auto limit = static_cast<size_t>(jack_client_name_size()) - 2;
   if (copy.size() >= limit) {
     copy.resize(limit);
   }
