@@ -21,6 +21,7 @@
 #include <jack/jack.h>
 #include <poll.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -118,6 +119,7 @@ struct Services {
   pid_t jackd = -1;
   pid_t xvfb = -1;
   std::string jack_log;
+  int jack_slot_lock = -1;
 
   ~Services() {
     stop(jackd);
@@ -125,8 +127,43 @@ struct Services {
     if (!jack_log.empty()) {
       unlink(jack_log.c_str());
     }
+    if (jack_slot_lock >= 0) {
+      close(jack_slot_lock);
+    }
   }
 };
+
+// JACK 2 keeps a registry of at most 8 servers, and a server that was
+// stopped under a client, or whose clients crashed, leaves its entry
+// behind until a server of the same name starts again.  Private servers
+// therefore take their names from a pool of 8, one per lock file held for
+// the launcher's life, so that each stale entry is reclaimed by reuse.  The
+// server inherits the lock, so a slot is free only once its server is gone
+// too, even when the launcher was killed.
+constexpr int jack_slots = 8;
+
+// Takes a free slot and returns its server name, or "" when every slot
+// stayed busy until `deadline`.
+std::string take_jack_slot(Services& services, Clock::time_point deadline) {
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string dir = tmp && *tmp ? tmp : "/tmp";
+  while (Clock::now() < deadline) {
+    for (int slot = 0; slot < jack_slots; ++slot) {
+      const std::string path = dir + "/bexo-test-jack-slot-" + std::to_string(slot) + ".lock";
+      const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+      if (fd < 0) {
+        continue;
+      }
+      if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        services.jack_slot_lock = fd;
+        return "bexo-test-" + std::to_string(slot);
+      }
+      close(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return "";
+}
 
 void print_file(const std::string& path) {
   if (FILE* file = std::fopen(path.c_str(), "r")) {
@@ -152,7 +189,11 @@ bool server_answers(const std::string& name) {
 }
 
 bool start_jack(Services& services) {
-  const std::string name = "bexo-test-" + std::to_string(getpid());
+  const std::string name = take_jack_slot(services, Clock::now() + std::chrono::seconds(60));
+  if (name.empty()) {
+    std::fprintf(stderr, "bexo-test-env: every private JACK server slot is busy\n");
+    return false;
+  }
   char log_path[] = "/tmp/bexo-test-jackd-XXXXXX";
   const int log_fd = mkstemp(log_path);
   if (log_fd < 0) {
@@ -162,7 +203,7 @@ bool start_jack(Services& services) {
   services.jack_log = log_path;
   services.jackd =
       spawn({"jackd", "--no-realtime", "--name", name, "-d", "dummy", "-r", "48000", "-p", "256"},
-            log_fd, log_fd, -1, false);
+            log_fd, log_fd, services.jack_slot_lock, false);
   close(log_fd);
 
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(15);
