@@ -50,6 +50,13 @@ void event_buffer_reset(EventBuffer* buffer, bool input) {
   }
 }
 
+void event_buffer_retime_to_start(EventBuffer* buffer) {
+  for (EventBufferIterator i = event_buffer_first(buffer); event_iter_valid(i);
+       i = event_iter_next(i)) {
+    reinterpret_cast<LV2_Atom_Event*>(event_space(buffer) + i.offset)->time.frames = 0;
+  }
+}
+
 uint32_t event_buffer_size(const EventBuffer* buffer) {
   const uint32_t atom_size = buffer->sequence.atom.size;
   const uint32_t header_size = sizeof(LV2_Atom_Sequence_Body);

@@ -36,6 +36,11 @@ void event_buffer_free(EventBuffer* buffer);
 /// that the plugin may fill (output).
 BEXO_REALTIME void event_buffer_reset(EventBuffer* buffer, bool input);
 
+/// Move every event of an input sequence to frame 0.  Events that arrived
+/// while the plugin was paused are due at the start of its next cycle, in
+/// front of that cycle's own events.
+BEXO_REALTIME void event_buffer_retime_to_start(EventBuffer* buffer);
+
 /// Bytes of events in the sequence; 0 when the buffer holds no sequence.
 BEXO_REALTIME uint32_t event_buffer_size(const EventBuffer* buffer);
 

@@ -93,7 +93,10 @@ BEXO_REALTIME const LV2_Atom* forge_position(LV2_Atom_Forge* forge, const Urids*
 
 BEXO_REALTIME void fill_event_input(Backend* backend, const ProcessPort& port,
                                     const LV2_Atom* position, jack_nframes_t nframes) {
-  EventBufferIterator iter = event_buffer_first(port.event_buffer);
+  // Events left by paused cycles (a request sent during a restore, say)
+  // stay, moved to the start; this cycle's events follow them.
+  event_buffer_retime_to_start(port.event_buffer);
+  EventBufferIterator iter = event_buffer_end(port.event_buffer);
   if (position && port.supports_pos) {
     event_iter_write(&iter, 0, 0, position->type, position->size, position + 1);
   }

@@ -2,6 +2,7 @@
 // against the private JACK server, with clients of the tests' own playing
 // the world outside: audio, MIDI, the transport and latency.
 
+#include "engine/message.hpp"
 #include "open_fixture.hpp"
 #include "state/control.hpp"
 #include "ui/ui_update.hpp"
@@ -152,6 +153,56 @@ TEST_F(RealPlugin, ReportedLatencyReachesJack) {
   })) << range.min
       << " " << host.process.plugin_latency.load();
   EXPECT_EQ(range.max, range.min);
+}
+
+// Objects the atoms fixture echoed on its notify port, by object type, read
+// from process_ring as the periodic update would.
+std::vector<uint32_t> echoed_object_types(Host* host) {
+  std::vector<uint32_t> types;
+  ZixRing* ring = host->process.process_ring;
+  MessageHeader header{};
+  while (zix_ring_read(ring, &header, sizeof(header)) == sizeof(header)) {
+    std::vector<uint8_t> body(header.size);
+    zix_ring_read(ring, body.data(), header.size);
+    const auto* atom = reinterpret_cast<const LV2_Atom*>(body.data() + 4);
+    if (header.type == EVENT_TRANSFER && atom->type == host->urids.atom_Object) {
+      types.push_back(reinterpret_cast<const LV2_Atom_Object*>(atom)->body.otype);
+    }
+  }
+  return types;
+}
+
+// A request sent while the plugin is paused (as a state restore sends one)
+// waits in the control input and reaches the plugin with the first running
+// cycle, beside the transport position that cycle brings.
+TEST_F(RealPlugin, EventsSentWhilePausedArriveBesideTheTransportOnResume) {
+  start("urn:bexo:test:atoms");
+  Source source(0, 0);
+  ASSERT_TRUE(source.ok() && source.activate() && source.become_master());
+  jack_transport_start(source.client);
+  std::this_thread::sleep_for(100ms);
+
+  const auto send_run_state = [&](RunState run_state) {
+    const MessageHeader header{RUN_STATE_CHANGE, 4};
+    ASSERT_EQ(ring_write_message(host.process.ui_ring, &header, sizeof(header), &run_state, 4), 0);
+  };
+  send_run_state(PAUSED);
+  ASSERT_EQ(zix_sem_timed_wait(&host.process.paused, 5, 0), ZIX_STATUS_SUCCESS);
+  const MessageHeader request{UPDATE_REQUEST, 0};
+  ASSERT_EQ(ring_write_message(host.process.ui_ring, &request, sizeof(request), nullptr, 0), 0);
+  std::this_thread::sleep_for(50ms); // paused cycles take the request
+  echoed_object_types(&host);        // what came before the pause is not under test
+  send_run_state(RUNNING);
+
+  std::vector<uint32_t> types;
+  ASSERT_TRUE(wait_for([&] {
+    for (uint32_t type : echoed_object_types(&host)) {
+      types.push_back(type);
+    }
+    return std::count(types.begin(), types.end(), host.urids.patch_Get) > 0 &&
+           std::count(types.begin(), types.end(), host.urids.time_Position) > 0;
+  })) << types.size();
+  jack_transport_stop(source.client);
 }
 
 } // namespace
