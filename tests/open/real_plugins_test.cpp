@@ -96,6 +96,22 @@ TEST_F(RealPlugin, ParamsAnswerTheStartRequestForEveryProperty) {
   }
 }
 
+// Opened by its URI, a plugin starts from the default state in its data
+// file: eg-sampler's names the sample it plays.
+TEST_F(RealPlugin, SamplerStartsFromItsDefaultState) {
+  start("http://lv2plug.in/plugins/eg-sampler");
+  plugin_ui_start(&host);
+  EXPECT_TRUE(tick_until([&] {
+    for (const ShownControl& s : test_frontend().shown) {
+      if (s.symbol == "sample" && s.text.size() > 9 &&
+          s.text.compare(s.text.size() - 9, 9, "click.wav") == 0) {
+        return true;
+      }
+    }
+    return false;
+  }));
+}
+
 TEST_F(RealPlugin, FifthsAddsAFifthToEachNoteAtTheSameTime) {
   start("http://lv2plug.in/plugins/eg-fifths");
   Source source(0, 1);
