@@ -1,0 +1,192 @@
+// The generic panel of the controls fixture: how each kind of port maps to
+// its dial and back, what the value text says, and the order of the panel.
+
+#include "engine/message.hpp"
+#include "host/host.hpp"
+#include "qt/bexo_qt.hpp"
+
+#include <QApplication>
+#include <QDial>
+#include <QLabel>
+#include <QLayout>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Port indices of the controls fixture.
+enum : uint32_t {
+  gain = 4,
+  mute = 5,
+  enable = 6,
+  steps = 7,
+  shape = 8,
+  cutoff = 9,
+  hidden = 11,
+  stepped = 12
+};
+
+class ControllerTest : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    static int argc = 1;
+    static char name[] = "qt_tests";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!QApplication::instance()) {
+      new QApplication(argc, argv);
+    }
+  }
+
+  // A host with just what the panel reads: the plugin, its ports and the
+  // ring a dial writes to.
+  void SetUp() override {
+    host.world = lilv_world_new();
+    lilv_world_load_all(host.world);
+    make_nodes(host.world, &host.nodes);
+    LilvNode* uri = lilv_new_uri(host.world, "urn:bexo:test:controls");
+    host.plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host.world), uri);
+    lilv_node_free(uri);
+    ASSERT_NE(host.plugin, nullptr);
+    host.num_ports = lilv_plugin_get_num_ports(host.plugin);
+    host.ports.assign(host.num_ports, Port{});
+    host.process.control_values.assign(host.num_ports, 0.0f);
+    for (uint32_t i = 0; i < host.num_ports; ++i) {
+      Port& port = host.ports[i];
+      port.lilv_port = lilv_plugin_get_port_by_index(host.plugin, i);
+      port.index = i;
+      port.type = lilv_port_is_a(host.plugin, port.lilv_port, host.nodes.lv2_ControlPort)
+                      ? TYPE_CONTROL
+                      : TYPE_AUDIO;
+    }
+    host.process.ui_ring = zix_ring_new(nullptr, 4096);
+  }
+
+  void TearDown() override {
+    zix_ring_free(host.process.ui_ring);
+    free_nodes(&host.nodes);
+    lilv_world_free(host.world);
+  }
+
+  Controller* controller(uint32_t index) {
+    owned.push_back(std::make_unique<Controller>(&host, &host.ports[index]));
+    return owned.back().get();
+  }
+
+  // The control messages the dials wrote, as (port, value).
+  std::vector<std::pair<uint32_t, float>> sent() {
+    std::vector<std::pair<uint32_t, float>> messages;
+    MessageHeader header{};
+    ControlChange change{};
+    while (zix_ring_read(host.process.ui_ring, &header, sizeof(header)) == sizeof(header) &&
+           zix_ring_read(host.process.ui_ring, &change, sizeof(change)) == sizeof(change)) {
+      messages.emplace_back(change.port_index, change.value);
+    }
+    return messages;
+  }
+
+  Host host{};
+  std::vector<std::unique_ptr<Controller>> owned;
+};
+
+struct Mapping {
+  uint32_t port;
+  int min, max; // the dial's range
+  float shown;  // a value shown ...
+  int position; // ... puts the dial here
+  QString text; // ... and reads so
+};
+
+TEST_F(ControllerTest, EachKindOfPortMapsToItsDial) {
+  const Mapping cases[] = {
+      {gain, 0, 20000, 0.5f, 5000, "0.5"},          // linear, 10000 steps per unit
+      {stepped, 0, 5, 0.6f, 3, "0.6"},              // rangeSteps 5
+      {steps, -5, 5, 3.7f, 3, "3.7"},               // integer: truncated, text exact
+      {mute, 0, 1, 1.0f, 1, "On"},                  // toggle without labels
+      {enable, 0, 1, 0.0f, 0, "Off"},               // toggle with its own labels
+      {shape, 0, 2, 3.0f, 2, "3"},                  // enumeration: an unknown value at the end
+      {cutoff, 1, 10000, 20000.0f, 10000, "20000"}, // logarithmic
+  };
+  for (const Mapping& c : cases) {
+    Controller* ctl = controller(c.port);
+    ctl->showValue(c.shown);
+    EXPECT_EQ(ctl->dialWidget()->minimum(), c.min) << c.port;
+    EXPECT_EQ(ctl->dialWidget()->maximum(), c.max) << c.port;
+    EXPECT_EQ(ctl->dialWidget()->value(), c.position) << c.port;
+    EXPECT_EQ(ctl->valueLabelWidget()->text(), c.text) << c.port;
+  }
+  EXPECT_TRUE(sent().empty()); // showing a value never sends it
+}
+
+TEST_F(ControllerTest, TurningADialSendsTheValueItStandsFor) {
+  struct Turn {
+    uint32_t port;
+    int position;
+    float value;
+    QString text;
+  };
+  const Turn turns[] = {
+      {gain, 2500, 0.25f, "0.25"},
+      {steps, -4, -4.0f, "-4"},
+      {mute, 1, 1.0f, "On"},
+      {stepped, 5, 1.0f, "1"},
+  };
+  for (const Turn& t : turns) {
+    Controller* ctl = controller(t.port);
+    sent();
+    ctl->dialWidget()->setValue(t.position);
+    EXPECT_EQ(ctl->valueLabelWidget()->text(), t.text) << t.port;
+    EXPECT_EQ(sent(), (std::vector<std::pair<uint32_t, float>>{{t.port, t.value}})) << t.port;
+  }
+}
+
+TEST_F(ControllerTest, EnumerationReadsAndWritesThroughOneOrderOfItsValues) {
+  // The port is an enumeration and an integer: one precedence serves the
+  // range, the reading and the writing alike.
+  Controller* ctl = controller(shape);
+  for (const float value : {1.0f, 2.0f, 5.0f}) {
+    ctl->showValue(value);
+    EXPECT_EQ(ctl->dialValue(), value);
+  }
+  for (int position = -3; position < 6; ++position) { // the dial clamps; the reading too
+    ctl->dialWidget()->setValue(position);
+    const float value = ctl->dialValue();
+    EXPECT_TRUE(value == 1.0f || value == 2.0f || value == 5.0f) << position;
+  }
+}
+
+TEST_F(ControllerTest, LogarithmicReadingInvertsTheWriting) {
+  Controller* ctl = controller(cutoff);
+  for (int position : {1, 2, 5000, 9999, 10000}) {
+    ctl->dialWidget()->setValue(position);
+    const float value = ctl->dialValue();
+    EXPECT_GE(value, 20.0f);
+    EXPECT_LE(value, 20000.0f * 1.0001f);
+    ctl->showValue(value);
+    EXPECT_NEAR(ctl->dialWidget()->value(), position, 1) << position;
+  }
+  ctl->dialWidget()->setValue(10000);
+  EXPECT_NEAR(ctl->dialValue(), 20000.0f, 0.5f);
+}
+
+TEST_F(ControllerTest, PanelShowsUngroupedPortsFirstThenOneBoxPerGroup) {
+  std::unique_ptr<QWidget> panel(makeControlPanel(&host));
+  QLayout* flow = panel->layout();
+  ASSERT_NE(flow, nullptr);
+  std::vector<QString> titles;
+  for (int i = 0; i < flow->count(); ++i) {
+    titles.push_back(static_cast<QGroupBox*>(flow->itemAt(i)->widget())->title());
+  }
+  EXPECT_EQ(titles, (std::vector<QString>{"Gain", "Mute", "Latency Set", "Latency", "BPM",
+                                          "Echo In", "Echo Out", "Mode", "Tone"}));
+  EXPECT_EQ(host.ports[hidden].widget, nullptr); // not for a GUI
+  EXPECT_NE(host.ports[shape].widget, nullptr);
+  EXPECT_EQ(host.ports[0].widget, nullptr); // audio
+  auto* mode = static_cast<QGroupBox*>(flow->itemAt(7)->widget());
+  EXPECT_EQ(mode->layout()->count(), 3);
+  for (Port& port : host.ports) {
+    port.widget = nullptr;
+  }
+}
+
+} // namespace
