@@ -49,6 +49,9 @@ void install_forwarding_handlers() {
 
 // Starts argv in a child that dies with us.  stdout_fd and stderr_fd, when
 // not -1, replace the child's streams; keep_fd stays open across exec.
+// A child in a process group of its own is out of reach of the terminal's
+// Ctrl-C: the services must outlive the command they serve, which the
+// launcher ends first.
 pid_t spawn(const std::vector<std::string>& args, int stdout_fd, int stderr_fd, int keep_fd,
             bool own_group) {
   const pid_t parent = getpid();
@@ -203,7 +206,7 @@ bool start_jack(Services& services) {
   services.jack_log = log_path;
   services.jackd =
       spawn({"jackd", "--no-realtime", "--name", name, "-d", "dummy", "-r", "48000", "-p", "256"},
-            log_fd, log_fd, services.jack_slot_lock, false);
+            log_fd, log_fd, services.jack_slot_lock, true);
   close(log_fd);
 
   const Clock::time_point deadline = Clock::now() + std::chrono::seconds(15);
@@ -235,7 +238,7 @@ bool start_display(Services& services) {
   const int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   services.xvfb = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
                          "1280x1024x24", "-nolisten", "tcp", "-noreset"},
-                        devnull, devnull, fds[1], false);
+                        devnull, devnull, fds[1], true);
   close(fds[1]);
   close(devnull);
 
