@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -70,9 +71,16 @@ int exit_status(pid_t pid) {
 // The window id of the window with this title, once it is mapped; "" when
 // none appeared within ten seconds.
 std::string window_of(const std::string& title) {
+  std::string pattern; // xdotool matches titles as regular expressions
+  for (const char c : title) {
+    if (std::strchr("()[].*+?^$|\\", c)) {
+      pattern += '\\';
+    }
+    pattern += c;
+  }
   for (int tries = 0; tries < 100; ++tries) {
     const std::string id =
-        shell("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null | head -1");
+        shell("xdotool search --onlyvisible --name '^" + pattern + "$' 2>/dev/null | head -1");
     if (!id.empty()) {
       return id;
     }
@@ -117,6 +125,45 @@ TEST(BexoQt, ControlsFixtureOpensTheGenericPanelAndEndsOnSigint) {
   screenshot(window, "bexo-qt-controls-panel");
   kill(pid, SIGINT);
   EXPECT_EQ(exit_status(pid), 0);
+}
+
+// Whether the window manager may resize it: a fixed window has equal
+// minimum and maximum sizes in its normal hints.
+bool fixed_size(const std::string& window) {
+  const std::string hints = shell("xprop -id " + window + " WM_NORMAL_HINTS");
+  const auto at = [&](const std::string& key) {
+    const size_t pos = hints.find(key);
+    return pos == std::string::npos ? std::string() : hints.substr(pos + key.size(), 12);
+  };
+  const std::string min = at("program specified minimum size: ");
+  return !min.empty() && min == at("program specified maximum size: ");
+}
+
+TEST(BexoQt, PluginsOwnQtUiIsEmbeddedFixedOrResizableAsItSays) {
+  struct Case {
+    const char* plugin;
+    const char* title;
+    bool fixed;
+  };
+  const Case cases[] = {
+      {"urn:bexo:test:qtui-fixed", "Bexo Test Qt UI (Fixed)", true},
+      {"urn:bexo:test:qtui-resizable", "Bexo Test Qt UI (Resizable)", false},
+  };
+  for (const Case& c : cases) {
+    const pid_t pid = start_bexo_qt({c.plugin});
+    ASSERT_GT(pid, 0);
+    const std::string window = window_of(c.title);
+    ASSERT_FALSE(window.empty()) << c.plugin;
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(fixed_size(window), c.fixed) << c.plugin;
+    const Geometry g = geometry_of(window);
+    EXPECT_LT(g.width, 800) << "the generic panel was shown instead of the UI";
+    if (c.fixed) {
+      screenshot(window, "bexo-qt-embedded-qt6-ui");
+    }
+    kill(pid, SIGTERM);
+    EXPECT_EQ(exit_status(pid), 0) << c.plugin;
+  }
 }
 
 TEST(BexoQt, FileQuitEndsTheRun) {
