@@ -166,6 +166,18 @@ TEST(BexoQt, PluginsOwnQtUiIsEmbeddedFixedOrResizableAsItSays) {
   }
 }
 
+TEST(BexoQt, Synthv1OpensItsGenericPanel) {
+  const pid_t pid = start_bexo_qt({"http://synthv1.sourceforge.net/lv2"});
+  ASSERT_GT(pid, 0);
+  const std::string window = window_of("synthv1");
+  ASSERT_FALSE(window.empty());
+  std::this_thread::sleep_for(1s);
+  EXPECT_GE(geometry_of(window).width, 800);
+  screenshot(window, "bexo-qt-synthv1-panel");
+  kill(pid, SIGTERM);
+  EXPECT_EQ(exit_status(pid), 0);
+}
+
 TEST(BexoQt, FileQuitEndsTheRun) {
   const pid_t pid = start_bexo_qt({"urn:bexo:test:controls"});
   ASSERT_GT(pid, 0);

@@ -3,13 +3,12 @@
 // generic panel.  The host is open but not activated, so the restore takes
 // the paused path and the periodic update shows what it set.
 
-#include "qt/bexo_qt.hpp"
-
 #include "host/frontend.hpp"
 #include "host/host.hpp"
 #include "host/host_open.hpp"
 #include "host/lifecycle.hpp"
 #include "jack/backend.hpp"
+#include "qt/bexo_qt.hpp"
 #include "state/state.hpp"
 #include "ui/ui_update.hpp"
 

@@ -1,0 +1,105 @@
+// A large real instrument, synthv1 from Debian's synthv1-lv2: its UIs
+// cannot be embedded in Qt 6, so the generic panel shows its controls with
+// one box per port group, and a note from outside makes it sound.
+
+#include "host/frontend.hpp"
+#include "host/host.hpp"
+#include "host/host_open.hpp"
+#include "host/lifecycle.hpp"
+#include "jack/backend.hpp"
+#include "qt/bexo_qt.hpp"
+#include "ui/ui_update.hpp"
+#include "world.hpp"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLayout>
+#include <cstdarg>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace {
+
+constexpr char synthv1[] = "http://synthv1.sourceforge.net/lv2";
+
+int keep_line(void* data, int, const char* format, va_list args) {
+  char text[512];
+  const int n = vsnprintf(text, sizeof(text), format, args);
+  static_cast<std::vector<std::string>*>(data)->push_back(text);
+  return n;
+}
+
+TEST(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  Host host{};
+  Backend backend{};
+  host.backend = &backend;
+  char program[] = "qt_jack_tests";
+  char plugin[sizeof(synthv1)];
+  std::copy(std::begin(synthv1), std::end(synthv1), plugin);
+  char* argv[] = {program, plugin, nullptr};
+  host_init_args(&host, 2, argv);
+  ASSERT_EQ(gui_init(&host), 0);
+  std::vector<std::string> lines;
+  host.log.sink = keep_line;
+  host.log.sink_data = &lines;
+  ASSERT_EQ(host_open(&host, host.argv[0]), 0);
+  EXPECT_EQ(host.ui, nullptr);
+  EXPECT_NE(std::find_if(
+                lines.begin(), lines.end(),
+                [](const std::string& l) { return l.rfind("Ignoring incompatible UI", 0) == 0; }),
+            lines.end());
+
+  std::set<std::string> groups;
+  for (const Port& port : host.ports) {
+    if (port.type == TYPE_CONTROL) {
+      if (LilvNode* group = lilv_port_get(host.plugin, port.lilv_port, host.nodes.pg_group)) {
+        groups.insert(lilv_node_as_string(group));
+        lilv_node_free(group);
+      }
+    }
+  }
+  ASSERT_GT(groups.size(), 5u);
+  std::unique_ptr<QWidget> panel(makeControlPanel(&host));
+  int boxes = 0;
+  for (int i = 0; i < panel->layout()->count(); ++i) {
+    QWidget* item = panel->layout()->itemAt(i)->widget();
+    boxes += qobject_cast<Controller*>(item) == nullptr; // a group box, not a Controller
+  }
+  EXPECT_EQ(boxes, static_cast<int>(groups.size()));
+
+  host_activate(&host);
+  Source source(0, 1);
+  Sink sink(2, 0);
+  ASSERT_TRUE(source.ok() && sink.ok() && source.activate() && sink.activate());
+  const auto port_name = [&](const char* symbol) {
+    for (const ProcessPort& port : host.process.ports) {
+      if (port.symbol == symbol && port.jack_port) {
+        return std::string(jack_port_name(static_cast<jack_port_t*>(port.jack_port)));
+      }
+    }
+    return std::string();
+  };
+  ASSERT_TRUE(connect_ports(source.client, source.midi_name(0), port_name("in")));
+  ASSERT_TRUE(connect_ports(sink.client, port_name("Out_L"), sink.audio_name(0)));
+  ASSERT_TRUE(connect_ports(sink.client, port_name("Out_R"), sink.audio_name(1)));
+  std::this_thread::sleep_for(100ms);
+  sink.arm();
+  ASSERT_TRUE(source.queue_midi(0, 0, {0x90, 60, 100}));
+  ASSERT_TRUE(wait_for([&] {
+    periodic_update(&host); // the panel follows the outputs meanwhile
+    return sink.recorded_frames() > 48000 / 2;
+  }));
+  const std::vector<float> left = sink.recorded_audio(0);
+  EXPECT_TRUE(std::any_of(left.begin(), left.end(), [](float s) { return std::fabs(s) > 1e-4f; }));
+
+  for (Port& port : host.ports) {
+    port.widget = nullptr;
+  }
+  panel.reset();
+  host_close(&host);
+}
+
+} // namespace
