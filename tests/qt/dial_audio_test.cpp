@@ -1,0 +1,66 @@
+// Turning a dial of the generic panel, by a key press as a user would,
+// changes what the plugin plays: the controls fixture's gain, from 1 to its
+// maximum of 2, checked on every frame that comes back.
+
+#include "host/frontend.hpp"
+#include "host/host.hpp"
+#include "host/host_open.hpp"
+#include "host/lifecycle.hpp"
+#include "jack/backend.hpp"
+#include "qt/bexo_qt.hpp"
+#include "ui/ui_update.hpp"
+#include "world.hpp"
+
+#include <QApplication>
+#include <QDial>
+#include <QKeyEvent>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+TEST(DialAudio, TurningTheGainDialChangesTheOutput) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  Host host{};
+  Backend backend{};
+  host.backend = &backend;
+  char program[] = "qt_jack_tests";
+  char plugin[] = "urn:bexo:test:controls";
+  char* argv[] = {program, plugin, nullptr};
+  host_init_args(&host, 2, argv);
+  ASSERT_EQ(gui_init(&host), 0);
+  ASSERT_EQ(host_open(&host, host.argv[0]), 0);
+  std::unique_ptr<QWidget> panel(makeControlPanel(&host));
+  host_activate(&host);
+
+  Source source(1, 0);
+  Sink sink(1, 0);
+  ASSERT_TRUE(source.ok() && sink.ok() && source.activate() && sink.activate());
+  const auto port_name = [&](uint32_t index) {
+    return std::string(
+        jack_port_name(static_cast<jack_port_t*>(host.process.ports[index].jack_port)));
+  };
+  ASSERT_TRUE(connect_ports(source.client, source.audio_name(0), port_name(0)));
+  ASSERT_TRUE(connect_ports(sink.client, port_name(2), sink.audio_name(0)));
+  sink.check_stream(0, 0, 1.0f);
+  ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }));
+  EXPECT_EQ(sink.bad_frames(0), 0u);
+
+  auto* gain = static_cast<Controller*>(host.ports[4].widget);
+  ASSERT_NE(gain, nullptr);
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_End, Qt::NoModifier);
+  QCoreApplication::sendEvent(gain->dialWidget(), &press);
+  EXPECT_EQ(gain->dialValue(), 2.0f);
+  std::this_thread::sleep_for(50ms);
+  sink.check_stream(0, 0, 2.0f);
+  ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }));
+  EXPECT_EQ(sink.bad_frames(0), 0u);
+
+  for (Port& port : host.ports) {
+    port.widget = nullptr;
+  }
+  panel.reset();
+  host_close(&host);
+}
+
+} // namespace
