@@ -38,13 +38,15 @@ protected:
     }
   }
 
+  virtual const char* plugin_uri() const { return "urn:bexo:test:controls"; }
+
   // A host with just what the panel reads: the plugin, its ports and the
   // ring a dial writes to.
   void SetUp() override {
     host.world = lilv_world_new();
     lilv_world_load_all(host.world);
     make_nodes(host.world, &host.nodes);
-    LilvNode* uri = lilv_new_uri(host.world, "urn:bexo:test:controls");
+    LilvNode* uri = lilv_new_uri(host.world, plugin_uri());
     host.plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host.world), uri);
     lilv_node_free(uri);
     ASSERT_NE(host.plugin, nullptr);
@@ -186,6 +188,50 @@ TEST_F(ControllerTest, PanelShowsUngroupedPortsFirstThenOneBoxPerGroup) {
   EXPECT_EQ(mode->layout()->count(), 3);
   for (Port& port : host.ports) {
     port.widget = nullptr;
+  }
+}
+
+// Ports of the odd-controls fixture.
+enum : uint32_t { long_texts = 0, rangeless = 1, zero_log = 2, wordy = 3 };
+
+class OddControllerTest : public ControllerTest {
+protected:
+  const char* plugin_uri() const override { return "urn:bexo:test:odd-controls"; }
+};
+
+TEST_F(OddControllerTest, TextsWiderThanADialAreElided) {
+  Controller* ctl = controller(long_texts);
+  EXPECT_TRUE(ctl->title().endsWith(QChar(0x2026))); // the ellipsis
+  EXPECT_LE(ctl->textWidth(ctl->title()), 150);
+  EXPECT_TRUE(ctl->toolTip().isEmpty()); // titles get none
+
+  const QString label = "A scale point label far too long to fit under one dial";
+  ctl->showValue(0.0f);
+  EXPECT_TRUE(ctl->valueLabelWidget()->text().endsWith(QChar(0x2026)));
+  EXPECT_EQ(ctl->valueLabelWidget()->toolTip(), label);
+  ctl->showValue(0.5f); // a short text leaves the tooltip as it was
+  EXPECT_EQ(ctl->valueLabelWidget()->text(), "0.5");
+  EXPECT_EQ(ctl->valueLabelWidget()->toolTip(), label);
+}
+
+TEST_F(OddControllerTest, OddRangesStillGiveAUsableDial) {
+  // No range at all: 0 to 1.
+  Controller* none = controller(rangeless);
+  EXPECT_EQ(none->dialWidget()->minimum(), 0);
+  EXPECT_EQ(none->dialWidget()->maximum(), 10000);
+
+  // A logarithmic range from 0 has no logarithm: the dial is linear.
+  Controller* log = controller(zero_log);
+  log->showValue(2.5f);
+  EXPECT_EQ(log->dialWidget()->value(), 25000);
+  EXPECT_EQ(log->dialValue(), 2.5f);
+
+  // An enumeration without a numeric value reads nothing from its empty
+  // list of values.
+  Controller* words = controller(wordy);
+  for (int position : {-1, 0, 1, 10000}) {
+    words->dialWidget()->setValue(position);
+    EXPECT_TRUE(std::isfinite(words->dialValue())) << position;
   }
 }
 
