@@ -1,6 +1,7 @@
 // Turning a dial of the generic panel, by a key press as a user would,
 // changes what the plugin plays: the controls fixture's gain, from 1 to its
-// maximum of 2, checked on every frame that comes back.
+// maximum of 2, checked on every frame that comes back.  And the dial of an
+// output follows what the plugin reports.
 
 #include "host/frontend.hpp"
 #include "host/host.hpp"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QDial>
 #include <QKeyEvent>
+#include <QLabel>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -55,6 +57,18 @@ TEST(DialAudio, TurningTheGainDialChangesTheOutput) {
   sink.check_stream(0, 0, 2.0f);
   ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }));
   EXPECT_EQ(sink.bad_frames(0), 0u);
+
+  // An output's dial follows what the plugin reports: the fixture copies
+  // Echo In to Echo Out.
+  auto* echo_in = static_cast<Controller*>(host.ports[16].widget);
+  auto* echo_out = static_cast<Controller*>(host.ports[17].widget);
+  ASSERT_NE(echo_out, nullptr);
+  echo_in->dialWidget()->setValue(425000); // 42.5 at 10000 steps per unit
+  EXPECT_TRUE(wait_for([&] {
+    periodic_update(&host);
+    return echo_out->dialValue() == 42.5f;
+  }));
+  EXPECT_EQ(echo_out->valueLabelWidget()->text(), "42.5");
 
   for (Port& port : host.ports) {
     port.widget = nullptr;
