@@ -6,6 +6,7 @@
 #include "host/features.hpp"
 #include "host/frontend.hpp"
 #include "host/host.hpp"
+#include "host/nodes.hpp"
 #include "jack/backend.hpp"
 #include "state/atom_dumper.hpp"
 #include "state/control.hpp"
@@ -25,11 +26,6 @@
 #include <zix/allocator.h>
 
 namespace {
-
-struct NodeFree {
-  void operator()(LilvNode* node) const { lilv_node_free(node); }
-};
-using Node = std::unique_ptr<LilvNode, NodeFree>;
 
 struct StateFree {
   void operator()(LilvState* state) const { lilv_state_free(state); }
@@ -74,7 +70,7 @@ LV2_URID_Map* urid_map(Host* host) {
 }
 
 const LilvPlugin* plugin_by_uri(Host* host, const char* uri) {
-  const Node node{lilv_new_uri(host->world, uri)};
+  const LilvNodePtr node{lilv_new_uri(host->world, uri)};
   return lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host->world), node.get());
 }
 
@@ -90,7 +86,7 @@ void load_data_of(Host* host, const LilvNode* uri) {
 int choose_plugin(Host* host, const char* arg, State* initial_state) {
   if (arg) {
     if (serd_uri_string_has_scheme(reinterpret_cast<const uint8_t*>(arg))) {
-      const Node uri{lilv_new_uri(host->world, arg)};
+      const LilvNodePtr uri{lilv_new_uri(host->world, arg)};
       load_data_of(host, uri.get());
       initial_state->reset(lilv_state_new_from_world(host->world, urid_map(host), uri.get()));
     } else {
@@ -103,7 +99,7 @@ int choose_plugin(Host* host, const char* arg, State* initial_state) {
     host->plugin =
         plugin_by_uri(host, lilv_node_as_uri(lilv_state_get_plugin_uri(initial_state->get())));
   } else {
-    const Node picked{gui_choose_plugin(host->world)};
+    const LilvNodePtr picked{gui_choose_plugin(host->world)};
     if (!picked) {
       return HOST_OPEN_NO_PLUGIN;
     }
@@ -128,7 +124,7 @@ bool ui_is_native(Host* host, const LilvUI* ui) {
   if (!native) {
     return true; // nothing to test against
   }
-  const Node native_type{lilv_new_uri(host->world, native)};
+  const LilvNodePtr native_type{lilv_new_uri(host->world, native)};
   return lilv_ui_is_supported(ui, suil_ui_supported, native_type.get(), &host->ui_type) != 0;
 }
 
@@ -150,7 +146,7 @@ int choose_ui(Host* host) {
     return 0;
   }
   if (options.ui_uri) {
-    const Node uri{lilv_new_uri(host->world, options.ui_uri)};
+    const LilvNodePtr uri{lilv_new_uri(host->world, options.ui_uri)};
     const LilvUI* ui = lilv_uis_get_by_uri(host->uis, uri.get());
     if (ui && !ui_is_native(host, ui)) {
       ui = nullptr;
@@ -168,7 +164,7 @@ int choose_ui(Host* host) {
   if (!native) {
     return 0;
   }
-  const Node native_type{lilv_new_uri(host->world, native)};
+  const LilvNodePtr native_type{lilv_new_uri(host->world, native)};
   LILV_FOREACH(uis, u, host->uis) {
     const LilvUI* ui = lilv_uis_get(host->uis, u);
     const LilvNode* type = nullptr;

@@ -4,6 +4,13 @@
 // is opened and owned by the table.  Fields are named after their terms.
 
 #include <lilv/lilv.h>
+#include <memory>
+
+/// Frees an owned lilv node.
+struct LilvNodeDeleter {
+  void operator()(LilvNode* node) const { lilv_node_free(node); }
+};
+using LilvNodePtr = std::unique_ptr<LilvNode, LilvNodeDeleter>;
 
 struct Nodes {
   LilvNode* atom_AtomPort;

@@ -55,22 +55,17 @@ struct PortEntry {
   Port* port;
 };
 
-LilvNode* portGroup(const Host* host, const Port* port) {
-  return lilv_port_get(host->plugin, port->lilv_port, host->nodes.pg_group);
+LilvNodePtr portGroup(const Host* host, const Port* port) {
+  return LilvNodePtr(lilv_port_get(host->plugin, port->lilv_port, host->nodes.pg_group));
 }
 
 bool portEntryLess(const PortEntry& a, const PortEntry& b) {
-  LilvNode* groupA = portGroup(a.host, a.port);
-  LilvNode* groupB = portGroup(b.host, b.port);
-  bool less = false;
+  const LilvNodePtr groupA = portGroup(a.host, a.port);
+  const LilvNodePtr groupB = portGroup(b.host, b.port);
   if (groupA && groupB) {
-    less = strcmp(lilv_node_as_string(groupA), lilv_node_as_string(groupB)) < 0;
-  } else {
-    less = !groupA && groupB;
+    return strcmp(lilv_node_as_string(groupA.get()), lilv_node_as_string(groupB.get())) < 0;
   }
-  lilv_node_free(groupA);
-  lilv_node_free(groupB);
-  return less;
+  return !groupA && groupB;
 }
 
 bool portHas(const Host* host, const Port* port, const LilvNode* property) {
@@ -78,13 +73,11 @@ bool portHas(const Host* host, const Port* port, const LilvNode* property) {
 }
 
 QString groupTitle(Host* host, const LilvNode* group) {
-  LilvNode* name = lilv_world_get(host->world, group, host->nodes.lv2_name, nullptr);
+  LilvNodePtr name(lilv_world_get(host->world, group, host->nodes.lv2_name, nullptr));
   if (!name) {
-    name = lilv_world_get(host->world, group, host->nodes.rdfs_label, nullptr);
+    name.reset(lilv_world_get(host->world, group, host->nodes.rdfs_label, nullptr));
   }
-  const QString title = name ? QString::fromUtf8(lilv_node_as_string(name)) : QString();
-  lilv_node_free(name);
-  return title;
+  return name ? QString::fromUtf8(lilv_node_as_string(name.get())) : QString();
 }
 
 // Positions of a dial always fit an int, whatever range a plugin declares.
@@ -147,12 +140,13 @@ Controller::Controller(Host* host, Port* port, QWidget* parent)
   LilvNode* min = nullptr;
   LilvNode* max = nullptr;
   lilv_port_get_range(host->plugin, port->lilv_port, &def, &min, &max);
+  const LilvNodePtr defOwner(def);
+  const LilvNodePtr minOwner(min);
+  const LilvNodePtr maxOwner(max);
 
-  if (LilvNode* steps = lilv_port_get(host->plugin, port->lilv_port, nodes.pprops_rangeSteps)) {
-    if (lilv_node_is_int(steps)) {
-      stepCount = std::max(lilv_node_as_int(steps), minimumStepCount);
-    }
-    lilv_node_free(steps);
+  const LilvNodePtr steps(lilv_port_get(host->plugin, port->lilv_port, nodes.pprops_rangeSteps));
+  if (steps && lilv_node_is_int(steps.get())) {
+    stepCount = std::max(lilv_node_as_int(steps.get()), minimumStepCount);
   }
 
   if (LilvScalePoints* points = lilv_port_get_scale_points(host->plugin, port->lilv_port)) {
@@ -186,9 +180,6 @@ Controller::Controller(Host* host, Port* port, QWidget* parent)
   applyRange(numericRange ? lilv_node_as_float(min) : 0.0f,
              numericRange ? lilv_node_as_float(max) : 1.0f);
   showValue(initial);
-  lilv_node_free(def);
-  lilv_node_free(min);
-  lilv_node_free(max);
 
   auto* layout = new QVBoxLayout();
   layout->addWidget(valueLabel, 0, Qt::AlignHCenter);
@@ -197,16 +188,15 @@ Controller::Controller(Host* host, Port* port, QWidget* parent)
   setMinimumWidth(controllerWidth);
   setMaximumWidth(controllerWidth);
 
-  LilvNode* name = lilv_port_get_name(host->plugin, port->lilv_port);
-  portName = QStringLiteral("%1").arg(QString::fromUtf8(name ? lilv_node_as_string(name) : ""));
-  lilv_node_free(name);
+  const LilvNodePtr name(lilv_port_get_name(host->plugin, port->lilv_port));
+  portName =
+      QStringLiteral("%1").arg(QString::fromUtf8(name ? lilv_node_as_string(name.get()) : ""));
   setTitle(textWidth(portName) <= controllerWidth
                ? portName
                : QFontMetrics(font()).elidedText(portName, Qt::ElideRight, controllerWidth));
 
-  if (LilvNode* comment = lilv_port_get(host->plugin, port->lilv_port, nodes.rdfs_comment)) {
-    setToolTip(QString::fromUtf8(lilv_node_as_string(comment)));
-    lilv_node_free(comment);
+  if (const LilvNodePtr comment{lilv_port_get(host->plugin, port->lilv_port, nodes.rdfs_comment)}) {
+    setToolTip(QString::fromUtf8(lilv_node_as_string(comment.get())));
   }
   setFlat(true);
   connect(dial, SIGNAL(valueChanged(int)), this, SLOT(dialChanged(int)));
@@ -315,25 +305,23 @@ QWidget* makeControlPanel(Host* host) {
   auto* panel = new QWidget();
   auto* flow = new FlowLayout(nullptr, -1, -1, -1);
   QGroupBox* groupBox = nullptr;
-  LilvNode* previousGroup = nullptr;
+  LilvNodePtr previousGroup;
   for (const PortEntry& entry : entries) {
     auto* controller = new Controller(host, entry.port);
-    LilvNode* group = portGroup(host, entry.port);
+    LilvNodePtr group = portGroup(host, entry.port);
     if (!group) {
       flow->addWidget(controller);
     } else {
-      if (!groupBox || !previousGroup || !lilv_node_equals(group, previousGroup)) {
-        groupBox = new QGroupBox(groupTitle(host, group));
+      if (!groupBox || !previousGroup || !lilv_node_equals(group.get(), previousGroup.get())) {
+        groupBox = new QGroupBox(groupTitle(host, group.get()));
         groupBox->setLayout(new QHBoxLayout());
         flow->addWidget(groupBox);
       }
       groupBox->layout()->addWidget(controller);
     }
     entry.port->widget = controller;
-    lilv_node_free(previousGroup);
-    previousGroup = group;
+    previousGroup = std::move(group);
   }
-  lilv_node_free(previousGroup);
   panel->setLayout(flow);
   return panel;
 }

@@ -14,12 +14,6 @@
 #include <string>
 #include <vector>
 
-/// Frees a lilv node that a control owns.
-struct LilvNodeDeleter {
-  void operator()(LilvNode* node) const { lilv_node_free(node); }
-};
-using LilvNodePtr = std::unique_ptr<LilvNode, LilvNodeDeleter>;
-
 /// An owned atom value: a body of up to 8 bytes lives inline, a larger one
 /// in a heap block of its own.  A value-initialised one is empty.
 struct ControlValue {

@@ -1,6 +1,7 @@
 #include "ui/plugin_ui.hpp"
 
 #include "host/host.hpp"
+#include "host/nodes.hpp"
 #include "host/port.hpp"
 #include "ui/ui_update.hpp"
 
@@ -18,14 +19,9 @@ struct LilvFree {
 };
 using LilvPath = std::unique_ptr<char, LilvFree>;
 
-struct NodeFree {
-  void operator()(LilvNode* node) const { lilv_node_free(node); }
-};
-using Node = std::unique_ptr<LilvNode, NodeFree>;
-
 bool ui_has_optional_feature(LilvWorld* world, const LilvUI* ui, const char* feature_uri) {
-  const Node optional{lilv_new_uri(world, LV2_CORE__optionalFeature)};
-  const Node feature{lilv_new_uri(world, feature_uri)};
+  const LilvNodePtr optional{lilv_new_uri(world, LV2_CORE__optionalFeature)};
+  const LilvNodePtr feature{lilv_new_uri(world, feature_uri)};
   LilvNodes* found =
       lilv_world_find_nodes(world, lilv_ui_get_uri(ui), optional.get(), feature.get());
   const bool has = found && lilv_nodes_size(found) > 0;
