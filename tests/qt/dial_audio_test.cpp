@@ -3,12 +3,7 @@
 // maximum of 2, checked on every frame that comes back.  And the dial of an
 // output follows what the plugin reports.
 
-#include "host/frontend.hpp"
-#include "host/host.hpp"
-#include "host/host_open.hpp"
-#include "host/lifecycle.hpp"
-#include "jack/backend.hpp"
-#include "qt/bexo_qt.hpp"
+#include "qt_host.hpp"
 #include "ui/ui_update.hpp"
 #include "world.hpp"
 
@@ -21,18 +16,11 @@
 
 namespace {
 
-TEST(DialAudio, TurningTheGainDialChangesTheOutput) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  Host host{};
-  Backend backend{};
-  host.backend = &backend;
-  char program[] = "qt_jack_tests";
-  char plugin[] = "urn:bexo:test:controls";
-  char* argv[] = {program, plugin, nullptr};
-  host_init_args(&host, 2, argv);
-  ASSERT_EQ(gui_init(&host), 0);
-  ASSERT_EQ(host_open(&host, host.argv[0]), 0);
-  std::unique_ptr<QWidget> panel(makeControlPanel(&host));
+using DialAudio = QtHostTest;
+
+TEST_F(DialAudio, TurningTheGainDialChangesTheOutput) {
+  ASSERT_EQ(open("urn:bexo:test:controls"), 0);
+  panel.reset(makeControlPanel(&host));
   host_activate(&host);
 
   Source source(1, 0);
@@ -69,12 +57,6 @@ TEST(DialAudio, TurningTheGainDialChangesTheOutput) {
     return echo_out->dialValue() == 42.5f;
   }));
   EXPECT_EQ(echo_out->valueLabelWidget()->text(), "42.5");
-
-  for (Port& port : host.ports) {
-    port.widget = nullptr;
-  }
-  panel.reset();
-  host_close(&host);
 }
 
 } // namespace

@@ -2,19 +2,13 @@
 // cannot be embedded in Qt 6, so the generic panel shows its controls with
 // one box per port group, and a note from outside makes it sound.
 
-#include "host/frontend.hpp"
-#include "host/host.hpp"
-#include "host/host_open.hpp"
-#include "host/lifecycle.hpp"
-#include "jack/backend.hpp"
-#include "qt/bexo_qt.hpp"
+#include "qt_host.hpp"
 #include "ui/ui_update.hpp"
 #include "world.hpp"
 
 #include <QApplication>
 #include <QGroupBox>
 #include <QLayout>
-#include <cstdarg>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -24,28 +18,10 @@ namespace {
 
 constexpr char synthv1[] = "http://synthv1.sourceforge.net/lv2";
 
-int keep_line(void* data, int, const char* format, va_list args) {
-  char text[512];
-  const int n = vsnprintf(text, sizeof(text), format, args);
-  static_cast<std::vector<std::string>*>(data)->push_back(text);
-  return n;
-}
+using Synthv1 = QtHostTest;
 
-TEST(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  Host host{};
-  Backend backend{};
-  host.backend = &backend;
-  char program[] = "qt_jack_tests";
-  char plugin[sizeof(synthv1)];
-  std::copy(std::begin(synthv1), std::end(synthv1), plugin);
-  char* argv[] = {program, plugin, nullptr};
-  host_init_args(&host, 2, argv);
-  ASSERT_EQ(gui_init(&host), 0);
-  std::vector<std::string> lines;
-  host.log.sink = keep_line;
-  host.log.sink_data = &lines;
-  ASSERT_EQ(host_open(&host, host.argv[0]), 0);
+TEST_F(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
+  ASSERT_EQ(open(synthv1), 0);
   EXPECT_EQ(host.ui, nullptr);
   EXPECT_NE(std::find_if(
                 lines.begin(), lines.end(),
@@ -62,7 +38,7 @@ TEST(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
     }
   }
   ASSERT_GT(groups.size(), 5u);
-  std::unique_ptr<QWidget> panel(makeControlPanel(&host));
+  panel.reset(makeControlPanel(&host));
   int boxes = 0;
   for (int i = 0; i < panel->layout()->count(); ++i) {
     QWidget* item = panel->layout()->itemAt(i)->widget();
@@ -94,12 +70,6 @@ TEST(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
   }));
   const std::vector<float> left = sink.recorded_audio(0);
   EXPECT_TRUE(std::any_of(left.begin(), left.end(), [](float s) { return std::fabs(s) > 1e-4f; }));
-
-  for (Port& port : host.ports) {
-    port.widget = nullptr;
-  }
-  panel.reset();
-  host_close(&host);
 }
 
 } // namespace
