@@ -33,15 +33,30 @@ inline int capture_log(void* data, int level, const char* format, va_list args) 
   return n;
 }
 
+/// A Host as main leaves it for the front end: arguments taken, a backend
+/// record, and every log line kept in `lines`.  Not yet open.
+struct PreparedHost {
+  PreparedHost() {
+    host.backend = &backend;
+    host_init_args(&host, 1, argv);
+    host.log.sink = capture_log;
+    host.log.sink_data = &lines;
+  }
+  PreparedHost(const PreparedHost&) = delete;
+  PreparedHost& operator=(const PreparedHost&) = delete;
+
+  char program[8] = "bexo";
+  char* argv[2] = {program, nullptr};
+  Host host{};
+  Backend backend{};
+  std::vector<LogLine> lines;
+};
+
 class OpenHost : public testing::Test {
 protected:
   void SetUp() override {
     test_frontend_reset();
-    host.backend = &backend;
-    host_init_args(&host, 1, argv);
     set_quit_semaphore(&host.quit_sem);
-    host.log.sink = capture_log;
-    host.log.sink_data = &lines;
   }
 
   void TearDown() override {
@@ -68,10 +83,8 @@ protected:
     return found;
   }
 
-  char program[8] = "bexo";
-  char* argv[2] = {program, nullptr};
-  Host host{};
-  Backend backend{};
+  PreparedHost prepared;
+  Host& host = prepared.host;
+  std::vector<LogLine>& lines = prepared.lines;
   bool opened = false;
-  std::vector<LogLine> lines;
 };

@@ -92,15 +92,9 @@ int run_failure(const FailureCase& c, const fs::path& dir) {
     __lsan_disable();
   }
   test_frontend_reset();
-  Host host{};
-  Backend backend{};
-  host.backend = &backend;
-  char program[] = "bexo";
-  char* argv[] = {program, nullptr};
-  host_init_args(&host, 1, argv);
-  std::vector<LogLine> lines;
-  host.log.sink = capture_log;
-  host.log.sink_data = &lines;
+  PreparedHost prepared;
+  Host& host = prepared.host;
+  const std::vector<LogLine>& lines = prepared.lines;
   if (c.configure) {
     c.configure(&host, dir);
   }
@@ -199,15 +193,9 @@ int open_without_memory_locking() {
   if (!forbid_memory_locking(256 * 1024)) {
     return 10;
   }
-  Host host{};
-  Backend backend{};
-  host.backend = &backend;
-  char program[] = "bexo";
-  char* argv[] = {program, nullptr};
-  host_init_args(&host, 1, argv);
-  std::vector<LogLine> lines;
-  host.log.sink = capture_log;
-  host.log.sink_data = &lines;
+  PreparedHost prepared;
+  Host& host = prepared.host;
+  const std::vector<LogLine>& lines = prepared.lines;
   if (const int status = host_open(&host, "urn:bexo:test:ports")) {
     std::fprintf(stderr, "open failed with %d:", status);
     for (const LogLine& line : lines) {
