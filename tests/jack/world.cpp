@@ -22,34 +22,6 @@ bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit
 
 // ---------------------------------------------------------------------------
 
-uint32_t RingMessage::port_index() const {
-  uint32_t index = 0;
-  std::memcpy(&index, body.data(), sizeof(index));
-  return index;
-}
-
-float RingMessage::value() const {
-  float value = 0.0f;
-  std::memcpy(&value, body.data() + (type == LATENCY_CHANGE ? 0 : 4), sizeof(value));
-  return value;
-}
-
-uint32_t RingMessage::atom_size() const {
-  uint32_t size = 0;
-  std::memcpy(&size, body.data() + 4, sizeof(size));
-  return size;
-}
-
-uint32_t RingMessage::atom_type() const {
-  uint32_t type_urid = 0;
-  std::memcpy(&type_urid, body.data() + 8, sizeof(type_urid));
-  return type_urid;
-}
-
-const uint8_t* RingMessage::atom_body() const {
-  return body.data() + 12;
-}
-
 namespace {
 
 int collect_log(void* data, int, const char* format, va_list args) {
@@ -159,16 +131,7 @@ bool HostRig::open_and_start(const char* uri, const std::string& name,
 }
 
 std::vector<RingMessage> HostRig::drain() {
-  std::vector<RingMessage> messages;
-  ZixRing* ring = state.process_ring;
-  while (zix_ring_read_space(ring) >= sizeof(MessageHeader)) {
-    MessageHeader header{};
-    zix_ring_read(ring, &header, sizeof(header));
-    RingMessage message{header.type, std::vector<uint8_t>(header.size)};
-    zix_ring_read(ring, message.body.data(), header.size);
-    messages.push_back(std::move(message));
-  }
-  return messages;
+  return read_ring_messages(state.process_ring);
 }
 
 void HostRig::send_run_state(RunState run_state) {

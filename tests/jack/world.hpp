@@ -9,6 +9,7 @@
 
 #include "engine/message.hpp"
 #include "engine/process.hpp"
+#include "harness/ring_messages.hpp"
 #include "host/log.hpp"
 #include "host/nodes.hpp"
 #include "host/urid_mapper.hpp"
@@ -31,17 +32,6 @@ bool wait_for(const std::function<bool()>& done, std::chrono::milliseconds limit
 
 // ---------------------------------------------------------------------------
 // The host side.
-
-struct RingMessage {
-  uint32_t type;
-  std::vector<uint8_t> body;
-
-  uint32_t port_index() const; ///< Control and event messages.
-  float value() const;         ///< Control value, or the latency.
-  uint32_t atom_size() const;  ///< Event messages.
-  uint32_t atom_type() const;
-  const uint8_t* atom_body() const;
-};
 
 class HostRig {
 public:

@@ -3,6 +3,7 @@
 // the world outside: audio, MIDI, the transport and latency.
 
 #include "engine/message.hpp"
+#include "harness/ring_messages.hpp"
 #include "open_fixture.hpp"
 #include "state/control.hpp"
 #include "ui/ui_update.hpp"
@@ -175,14 +176,9 @@ TEST_F(RealPlugin, ReportedLatencyReachesJack) {
 // from process_ring as the periodic update would.
 std::vector<uint32_t> echoed_object_types(Host* host) {
   std::vector<uint32_t> types;
-  ZixRing* ring = host->process.process_ring;
-  MessageHeader header{};
-  while (zix_ring_read(ring, &header, sizeof(header)) == sizeof(header)) {
-    std::vector<uint8_t> body(header.size);
-    zix_ring_read(ring, body.data(), header.size);
-    const auto* atom = reinterpret_cast<const LV2_Atom*>(body.data() + 4);
-    if (header.type == EVENT_TRANSFER && atom->type == host->urids.atom_Object) {
-      types.push_back(reinterpret_cast<const LV2_Atom_Object*>(atom)->body.otype);
+  for (const RingMessage& message : read_ring_messages(host->process.process_ring)) {
+    if (message.type == EVENT_TRANSFER && message.atom_type() == host->urids.atom_Object) {
+      types.push_back(reinterpret_cast<const LV2_Atom_Object*>(message.atom())->body.otype);
     }
   }
   return types;

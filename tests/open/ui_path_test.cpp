@@ -5,6 +5,7 @@
 // ui_ring and writes process_ring in place of the audio thread.
 
 #include "engine/message.hpp"
+#include "harness/ring_messages.hpp"
 #include "open_fixture.hpp"
 #include "state/control.hpp"
 #include "ui/plugin_ui.hpp"
@@ -21,17 +22,6 @@
 #include <tuple>
 
 namespace {
-
-struct Message {
-  uint32_t type;
-  std::vector<uint8_t> body;
-
-  uint32_t u32(size_t offset) const {
-    uint32_t value = 0;
-    std::memcpy(&value, body.data() + offset, 4);
-    return value;
-  }
-};
 
 // Ports of the uis fixture.
 constexpr uint32_t level = 0;
@@ -51,16 +41,7 @@ protected:
     test_frontend().shown.clear();
   }
 
-  std::vector<Message> drain_ui_ring() {
-    std::vector<Message> messages;
-    MessageHeader header{};
-    while (zix_ring_read(host.process.ui_ring, &header, sizeof(header)) == sizeof(header)) {
-      Message message{header.type, std::vector<uint8_t>(header.size)};
-      zix_ring_read(host.process.ui_ring, message.body.data(), header.size);
-      messages.push_back(std::move(message));
-    }
-    return messages;
-  }
+  std::vector<RingMessage> drain_ui_ring() { return read_ring_messages(host.process.ui_ring); }
 
   uint32_t map(const char* uri) { return locked_map(host.urid_mapper, uri); }
 
@@ -114,7 +95,7 @@ TEST_F(UiPath, WritesAreCheckedBeforeTheyAreQueued) {
     atom->type = host.urids.atom_Float;
     const void* data = c.protocol == 0 ? static_cast<const void*>(&value) : atom_buffer;
     plugin_ui_write(&host, c.port, c.size, c.protocol, data);
-    const std::vector<Message> queued = drain_ui_ring();
+    const std::vector<RingMessage> queued = drain_ui_ring();
     std::string expected_error = c.error ? c.error : "";
     if (c.protocol == protocol) {
       expected_error.replace(expected_error.find(" 0 "), 3, " " + std::to_string(protocol) + " ");
@@ -166,10 +147,10 @@ TEST_F(UiPath, ControlValuesGoOutUnlessTheyCameFromThePlugin) {
 
   const float value = 0.25f;
   ASSERT_EQ(apply_control_value(&host, level_control, 4, host.urids.atom_Float, &value), 0);
-  std::vector<Message> sent = drain_ui_ring();
+  std::vector<RingMessage> sent = drain_ui_ring();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].type, CONTROL_CHANGE);
-  EXPECT_EQ(sent[0].u32(0), level);
+  EXPECT_EQ(sent[0].port_index(), level);
 
   const int32_t integer = 1; // stored, but only floats reach a port
   ASSERT_EQ(apply_control_value(&host, level_control, 4, host.urids.atom_Int, &integer), 0);
@@ -191,11 +172,11 @@ TEST_F(UiPath, PropertyValuesGoOutAsPatchSetToTheControlInput) {
 
   const float value = 2.5f;
   ASSERT_EQ(apply_control_value(&host, control_of_float, 4, host.urids.atom_Float, &value), 0);
-  const std::vector<Message> sent = drain_ui_ring();
+  const std::vector<RingMessage> sent = drain_ui_ring();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].type, EVENT_TRANSFER);
-  EXPECT_EQ(sent[0].u32(0), host.process.control_input_index);
-  const auto* set = reinterpret_cast<const LV2_Atom_Object*>(sent[0].body.data() + 4);
+  EXPECT_EQ(sent[0].port_index(), host.process.control_input_index);
+  const auto* set = reinterpret_cast<const LV2_Atom_Object*>(sent[0].atom());
   ASSERT_EQ(set->atom.type, host.urids.atom_Object);
   EXPECT_EQ(set->body.otype, host.urids.patch_Set);
   const LV2_Atom* key = nullptr;
@@ -307,12 +288,12 @@ TEST_F(UiPath, StartShowsEveryPortControlAndAsksForProperties) {
     shown.push_back(s.symbol);
   }
   EXPECT_EQ(shown, (std::vector<std::string>{"level", "meter"}));
-  const std::vector<Message> sent = drain_ui_ring();
+  const std::vector<RingMessage> sent = drain_ui_ring();
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].type, EVENT_TRANSFER);
-  EXPECT_EQ(sent[0].u32(0), control);
+  EXPECT_EQ(sent[0].port_index(), control);
   ASSERT_EQ(sent[0].body.size(), 4u + 16u);
-  const auto* get = reinterpret_cast<const LV2_Atom_Object*>(sent[0].body.data() + 4);
+  const auto* get = reinterpret_cast<const LV2_Atom_Object*>(sent[0].atom());
   EXPECT_EQ(get->atom.size, 8u);
   EXPECT_EQ(get->body.otype, host.urids.patch_Get);
 }
@@ -351,9 +332,9 @@ TEST_F(UiPath, PluginUiGetsItsFeaturesAndTalksThroughTheHost) {
   // The UI writes through the host's checks into ui_ring ...
   const float value = 0.125f;
   probe->write(ui, level, 4, 0, &value);
-  std::vector<Message> sent = drain_ui_ring();
+  std::vector<RingMessage> sent = drain_ui_ring();
   ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].u32(0), level);
+  EXPECT_EQ(sent[0].port_index(), level);
   probe->write(ui, 9, 4, 0, &value);
   EXPECT_EQ(logged(LOG_LEVEL_ERROR), std::vector<std::string>{"UI wrote to invalid port index 9"});
 

@@ -2,6 +2,7 @@
 // its dial and back, what the value text says, and the order of the panel.
 
 #include "engine/message.hpp"
+#include "harness/ring_messages.hpp"
 #include "host/host.hpp"
 #include "qt/bexo_qt.hpp"
 
@@ -84,11 +85,8 @@ protected:
   // The control messages the dials wrote, as (port, value).
   std::vector<std::pair<uint32_t, float>> sent() {
     std::vector<std::pair<uint32_t, float>> messages;
-    MessageHeader header{};
-    ControlChange change{};
-    while (zix_ring_read(host.process.ui_ring, &header, sizeof(header)) == sizeof(header) &&
-           zix_ring_read(host.process.ui_ring, &change, sizeof(change)) == sizeof(change)) {
-      messages.emplace_back(change.port_index, change.value);
+    for (const RingMessage& message : read_ring_messages(host.process.ui_ring)) {
+      messages.emplace_back(message.port_index(), message.value());
     }
     return messages;
   }
