@@ -71,3 +71,20 @@ BEXO_REALTIME bool event_iter_get(EventBufferIterator iter, uint32_t* frames, ui
 /// does not fit.
 BEXO_REALTIME bool event_iter_write(EventBufferIterator* iter, uint32_t frames, uint32_t subframes,
                                     uint32_t type, uint32_t size, const void* data);
+
+/// Call `visit(frames, type, size, data)` for every event of the buffer, in
+/// order; `data` points into the buffer.  For a visit that is real-time,
+/// the walk is too.
+template <typename Visit>
+BEXO_REALTIME void event_buffer_for_each(EventBuffer* buffer, Visit&& visit) {
+  for (EventBufferIterator i = event_buffer_first(buffer); event_iter_valid(i);
+       i = event_iter_next(i)) {
+    uint32_t frames = 0;
+    uint32_t subframes = 0;
+    uint32_t type = 0;
+    uint32_t size = 0;
+    const void* data = nullptr;
+    event_iter_get(i, &frames, &subframes, &type, &size, &data);
+    visit(frames, type, size, data);
+  }
+}

@@ -23,11 +23,11 @@ static_assert(sizeof(ControlMessage) == 16);
 ZixStatus ring_write_message(ZixRing* ring, const void* first, uint32_t first_size,
                              const void* second, uint32_t second_size) {
   ZixRingTransaction tx = zix_ring_begin_write(ring);
-  if (const ZixStatus st = zix_ring_amend_write(ring, &tx, first, first_size)) {
-    return st;
-  }
-  if (const ZixStatus st = zix_ring_amend_write(ring, &tx, second, second_size)) {
-    return st;
+  // zix says ZIX_STATUS_NO_MEM for a ring without room; every writer here
+  // says ZIX_STATUS_NO_SPACE, whose text tells the user what happened.
+  if (zix_ring_amend_write(ring, &tx, first, first_size) ||
+      zix_ring_amend_write(ring, &tx, second, second_size)) {
+    return ZIX_STATUS_NO_SPACE;
   }
   return zix_ring_commit_write(ring, &tx);
 }
@@ -38,9 +38,21 @@ ZixStatus ring_write_event(ZixRing* ring, uint32_t port_index, uint32_t atom_siz
   return ring_write_message(ring, &prefix, sizeof(prefix), body, atom_size);
 }
 
-int ring_write_control(ZixRing* ring, uint32_t port_index, float value) {
+ZixStatus ring_write_control(ZixRing* ring, uint32_t port_index, float value) {
   const ControlMessage message{{CONTROL_CHANGE, sizeof(ControlChange)}, {port_index, value}};
-  return zix_ring_write(ring, &message, sizeof(message)) == sizeof(message) ? 0 : 1;
+  // zix_ring_write writes all of the message or nothing.
+  return zix_ring_write(ring, &message, sizeof(message)) == sizeof(message) ? ZIX_STATUS_SUCCESS
+                                                                            : ZIX_STATUS_NO_SPACE;
+}
+
+ZixStatus ring_write_run_state(ZixRing* ring, uint32_t run_state) {
+  const MessageHeader header{RUN_STATE_CHANGE, sizeof(run_state)};
+  return ring_write_message(ring, &header, sizeof(header), &run_state, sizeof(run_state));
+}
+
+ZixStatus ring_write_update_request(ZixRing* ring) {
+  const MessageHeader header{UPDATE_REQUEST, 0};
+  return ring_write_message(ring, &header, sizeof(header), nullptr, 0);
 }
 
 const char* process_status_string(int status) {

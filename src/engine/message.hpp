@@ -3,6 +3,10 @@
 // Messages between the UI side and the audio thread.  Each is a header and
 // a body of exactly `size` bytes, in native byte order without gaps, written
 // to a zix ring so that the reader sees a whole message or nothing.
+//
+// Every writer returns a ZixStatus: ZIX_STATUS_SUCCESS when the whole
+// message is in the ring, ZIX_STATUS_NO_SPACE (with nothing written) when
+// the ring had too little room.
 
 #include "engine/realtime.hpp"
 
@@ -48,8 +52,16 @@ BEXO_REALTIME ZixStatus ring_write_message(ZixRing* ring, const void* first, uin
 BEXO_REALTIME ZixStatus ring_write_event(ZixRing* ring, uint32_t port_index, uint32_t atom_size,
                                          uint32_t atom_type, const void* body);
 
-/// Write a 16-byte control message; 0 when written, 1 when the ring was full.
-BEXO_REALTIME int ring_write_control(ZixRing* ring, uint32_t port_index, float value);
+/// Write a 16-byte control message.
+BEXO_REALTIME ZixStatus ring_write_control(ZixRing* ring, uint32_t port_index, float value);
+
+/// Write a run-state message asking the audio thread to run or pause
+/// (`run_state` is a RunState).
+ZixStatus ring_write_run_state(ZixRing* ring, uint32_t run_state);
+
+/// Write a request-update message: the plugin is to be asked for its
+/// properties through its control input.
+ZixStatus ring_write_update_request(ZixRing* ring);
 
 /// The text of a process status ("Unknown error" for any other value).
 const char* process_status_string(int status);

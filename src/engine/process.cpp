@@ -1,10 +1,9 @@
 #include "engine/process.hpp"
 
+#include "base/urid_mapper.hpp"
 #include "engine/event_buffer.hpp"
 #include "engine/message.hpp"
-#include "host/urid_mapper.hpp"
 
-#include <cstdio>
 #include <zix/allocator.h>
 
 namespace {
@@ -104,6 +103,7 @@ BEXO_REALTIME int apply_messages(ProcessState* state, uint32_t nframes, bool pau
 } // namespace
 
 void process_state_init(ProcessState* state, const Urids* urids, UridMapper* mapper, bool trace) {
+  state->urids = urids;
   lv2_atom_forge_init(&state->forge, urid_mapper_get_map(mapper));
   state->get_request.atom = {sizeof(LV2_Atom_Object_Body), urids->atom_Object};
   state->get_request.body = {0, urids->patch_Get};
@@ -161,14 +161,28 @@ int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* insta
   return complete ? status : 1;
 }
 
+bool process_connect_port(ProcessState* state, uint32_t index) {
+  const ProcessPort& port = state->ports[index];
+  if (port.flow == FLOW_UNKNOWN || port.type == TYPE_UNKNOWN) {
+    lilv_instance_connect_port(state->instance, index, nullptr);
+    return true;
+  }
+  if (port.type == TYPE_CONTROL) {
+    lilv_instance_connect_port(state->instance, index, &state->control_values[index]);
+    return true;
+  }
+  return false;
+}
+
 int apply_ui_messages(ProcessState* state, uint32_t nframes) {
   return apply_messages(state, nframes, false);
 }
 
 int process_run(ProcessState* state, uint32_t nframes) {
   int status = apply_ui_messages(state, nframes);
-  if (status && state->trace) {
-    std::fprintf(stderr, "error: %s\n", process_status_string(status));
+  if (status) {
+    state->ui_pass_error.store(status, std::memory_order_relaxed);
+    state->ui_pass_failures.fetch_add(1, std::memory_order_release);
   }
 
   lilv_instance_run(state->instance, nframes);
@@ -193,6 +207,12 @@ int process_run(ProcessState* state, uint32_t nframes) {
 
 void process_paused(ProcessState* state, uint32_t nframes) {
   apply_messages(state, nframes, true);
+}
+
+uint32_t take_ui_pass_failures(ProcessState* state, int* last_error) {
+  const uint32_t failures = state->ui_pass_failures.exchange(0, std::memory_order_acquire);
+  *last_error = state->ui_pass_error.load(std::memory_order_relaxed);
+  return failures;
 }
 
 void process_release_buffers(ProcessState* state) {

@@ -2,13 +2,14 @@
 
 // The part of the host that the audio thread works on, and the steps it
 // runs once per cycle: apply what the UI side sent, run the plugin, hand
-// worker responses back, and pace the updates sent to the UI side.
+// worker responses back, and pace the updates sent to the UI side.  The
+// cycle around these steps, with the ports' buffers, is in cycle.hpp.
 
+#include "base/host_settings.hpp"
+#include "base/urids.hpp"
+#include "engine/process_port.hpp"
 #include "engine/realtime.hpp"
 #include "engine/worker.hpp"
-#include "host/host_settings.hpp"
-#include "host/port.hpp"
-#include "host/urids.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -27,6 +28,7 @@ enum RunState : uint32_t {
 };
 
 struct ProcessState {
+  const Urids* urids; ///< The host's table; set by process_state_init, none before
   LilvInstance* instance;
   ZixRing* ui_ring;      ///< UI side to audio thread
   ZixRing* process_ring; ///< Audio thread to UI side
@@ -50,6 +52,11 @@ struct ProcessState {
   bool rolling;
   bool trace;
   bool memory_unlocked; ///< A ring could not be locked into RAM
+  /// The audio thread never prints: it counts the cycles whose pass over
+  /// ui_ring failed and keeps the last failure, and the main thread reports
+  /// them (with the trace option) through take_ui_pass_failures().
+  std::atomic<uint32_t> ui_pass_failures;
+  std::atomic<int> ui_pass_error;
 };
 
 /// Give a value-initialised state its starting values: paused, no control
@@ -63,15 +70,27 @@ void process_state_init(ProcessState* state, const Urids* urids, UridMapper* map
 int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* instance,
                     const HostSettings* settings);
 
+/// Connect a port whose buffer the process state itself provides without
+/// an event buffer: a control port to its element of control_values, and a
+/// port of unknown kind or direction to nothing.  Returns true when the port
+/// was one of these; audio and CV ports are the backend's, event ports are
+/// connected by process_prepare.
+bool process_connect_port(ProcessState* state, uint32_t index);
+
 /// Apply every message that was in ui_ring when the pass began.
 BEXO_REALTIME int apply_ui_messages(ProcessState* state, uint32_t nframes);
 
 /// One running cycle.  Returns a ProcessStatus: 0, 1 when control values
-/// are due for the UI side, or the error of the UI pass.
+/// are due for the UI side, or the error of the UI pass, which is also
+/// recorded for the main thread.
 BEXO_REALTIME int process_run(ProcessState* state, uint32_t nframes);
 
 /// One paused cycle: only the UI pass, so that a resume can arrive.
 BEXO_REALTIME void process_paused(ProcessState* state, uint32_t nframes);
+
+/// The number of cycles whose UI pass failed since the last call, and in
+/// `last_error` the ProcessStatus of the latest failure.  Main thread.
+uint32_t take_ui_pass_failures(ProcessState* state, int* last_error);
 
 /// Free the read buffer and event buffers, disconnecting event ports.
 void process_release_buffers(ProcessState* state);

@@ -158,13 +158,26 @@ LV2_Worker_Status worker_request(LV2_Worker_Schedule_Handle handle, uint32_t siz
     }
     zix_sem_post(&worker->sem);
     return LV2_WORKER_SUCCESS;
-  case WORKER_SYNCHRONOUS:
-    return call_work(worker, size, data);
   case WORKER_STOPPING:
     return LV2_WORKER_SUCCESS;
   default:
+    // Stopped, or a synchronous worker, whose work would take the lock
+    // here: that is worker_request_sync's, off the audio thread.
     return LV2_WORKER_ERR_UNKNOWN;
   }
+}
+
+LV2_Worker_Status worker_request_sync(LV2_Worker_Schedule_Handle handle, uint32_t size,
+                                      const void* data) {
+  auto* worker = static_cast<Worker*>(handle);
+  if (!worker || size == 0 || !can_work(worker)) {
+    return LV2_WORKER_ERR_UNKNOWN;
+  }
+  // Some plugins (eg-sampler) pair this function with the handle of their
+  // threaded worker.  Queueing the request there would give its request
+  // ring a second writer beside the audio thread; working at once under the
+  // shared lock keeps one writer at a time on the response ring instead.
+  return call_work(worker, size, data);
 }
 
 LV2_Worker_Status worker_reply(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {

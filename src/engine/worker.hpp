@@ -37,7 +37,8 @@ struct Worker {
 /// Size of each worker ring and of the response buffer.
 constexpr uint32_t worker_ring_size = 4096;
 
-/// Return a new worker sharing `lock`, or null when memory ran out.  A ring
+/// Return a new worker sharing `lock` (threaded, or synchronous when
+/// `threaded` is false), or null when memory ran out.  A ring
 /// that cannot be locked in memory still works; `*unlocked` (when given) is
 /// set then, so the caller can say so once.
 Worker* worker_create(ZixSem* lock, bool threaded, bool* unlocked);
@@ -55,11 +56,27 @@ void worker_stop(Worker* worker);
 /// Stop the worker if it runs, then free it.  Null is allowed.
 void worker_destroy(Worker* worker);
 
-/// The schedule_work function of the worker:schedule feature.
+/// The schedule_work function of the worker:schedule feature that the
+/// plugin's run() calls: queues the request for a running threaded worker.
+/// Returns LV2_WORKER_SUCCESS (also while the thread is stopping, when the
+/// request is dropped), LV2_WORKER_ERR_NO_SPACE when the ring is full, and
+/// LV2_WORKER_ERR_UNKNOWN for an empty request, a plugin without work(), a
+/// stopped thread or a synchronous worker.
 BEXO_REALTIME LV2_Worker_Status worker_request(LV2_Worker_Schedule_Handle handle, uint32_t size,
                                                const void* data);
 
-/// The respond function handed to the plugin's work().
+/// The schedule_work function of the schedule feature given to the plugin
+/// while its state is restored: works on the request at once, in the
+/// calling thread, under the shared lock, whichever worker the handle is,
+/// and returns what work() returned (LV2_WORKER_ERR_UNKNOWN for an empty
+/// request or a plugin without work()).  Not real-time: the feature exists
+/// only during a restore, which runs on the main thread even when the audio
+/// thread keeps running beside it.
+LV2_Worker_Status worker_request_sync(LV2_Worker_Schedule_Handle handle, uint32_t size,
+                                      const void* data);
+
+/// The respond function handed to the plugin's work(): LV2_WORKER_SUCCESS,
+/// or LV2_WORKER_ERR_NO_SPACE when the response ring is full.
 LV2_Worker_Status worker_reply(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data);
 
 /// Hand every waiting response to the plugin's work_response().

@@ -24,11 +24,18 @@ void host_init_args(Host* host, int argc, char** argv) {
 
 int host_activate(Host* host) {
   if (host->process.worker) {
-    worker_start(host->process.worker);
+    if (const int status = worker_start(host->process.worker)) {
+      host_log(&host->log, LOG_LEVEL_ERROR, "Failed to start the worker thread (%s)",
+               zix_strerror(static_cast<ZixStatus>(status)));
+      return 1;
+    }
   }
   lilv_instance_activate(host->process.instance);
   host->active = true;
-  audio_start(host->backend);
+  if (audio_start(host->backend)) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "Failed to activate the audio client");
+    return 1;
+  }
   host->process.run_state.store(RUNNING);
   return 0;
 }
@@ -64,13 +71,10 @@ void remove_scratch_dir(Host* host) {
   host->scratch_dir = nullptr;
 }
 
-} // namespace
-
-int host_close(Host* host) {
-  host_deactivate(host);
+// The plugin and what is connected to it, in the order it must go.
+void release_plugin(Host* host) {
   process_release_buffers(&host->process);
   audio_close(host->backend);
-
   if (host->ui_instance) {
     suil_instance_free(host->ui_instance);
     host->ui_instance = nullptr;
@@ -84,31 +88,53 @@ int host_close(Host* host) {
   lilv_node_free(host->plugin_name);
   host->plugin_name = nullptr;
   host->ports.clear();
+}
 
-  process_free(&host->process);
+void release_process_state(Host* host) {
+  // The process state is made while the plugin is opened; an open that
+  // failed before leaves nothing of it, not even its semaphore.
+  if (host->process.urids) {
+    process_free(&host->process);
+  }
   host->process.ports.clear();
   zix_aligned_free(nullptr, host->ui_read_buf);
   host->ui_read_buf = nullptr;
   host->process.control_values.clear();
+}
 
+void release_world(Host* host) {
   free_nodes(&host->nodes);
-  suil_host_free(host->ui_host);
-  host->ui_host = nullptr;
+  if (host->ui_host) {
+    suil_host_free(host->ui_host);
+    host->ui_host = nullptr;
+  }
   free_controls(&host->controls);
-
   atom_dumper_free(host->atom_dumper);
   host->atom_dumper = nullptr;
-  lilv_uis_free(host->uis);
-  host->uis = nullptr;
+  if (host->uis) {
+    lilv_uis_free(host->uis);
+    host->uis = nullptr;
+  }
   urid_mapper_free(host->urid_mapper);
   host->urid_mapper = nullptr;
-  lilv_world_free(host->world);
-  host->world = nullptr;
+  if (host->world) {
+    lilv_world_free(host->world);
+    host->world = nullptr;
+    zix_sem_destroy(&host->worker_lock);
+  }
+}
+
+} // namespace
+
+int host_close(Host* host) {
+  host_deactivate(host);
+  release_plugin(host);
+  release_process_state(host);
+  release_world(host);
 
   // A signal arriving from now on must not post a destroyed semaphore.
   set_quit_semaphore(nullptr);
   zix_sem_destroy(&host->quit_sem);
-  zix_sem_destroy(&host->worker_lock);
   remove_scratch_dir(host);
 
   host->features.feature_list = {};

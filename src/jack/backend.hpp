@@ -5,10 +5,10 @@
 // that drive the process cycle.  Every call into JACK goes through the
 // operations and callbacks declared here and in process_callback.hpp.
 
+#include "base/host_settings.hpp"
+#include "base/log.hpp"
+#include "base/urids.hpp"
 #include "engine/process.hpp"
-#include "host/host_settings.hpp"
-#include "host/log.hpp"
-#include "host/urids.hpp"
 
 #include <cstdint>
 #include <jack/jack.h>
@@ -38,11 +38,20 @@ int audio_open(Backend* backend, LogContext* log, const Urids* urids, HostSettin
                ProcessState* process, ZixSem* quit_sem, const char* name, bool exact_name);
 
 /// Register the JACK port of plugin port `index`, if it gets one, and
-/// describe it with metadata; connect control ports to their values.
+/// describe it with metadata.  An audio or CV port that JACK refuses is
+/// connected to a stand-in buffer.  Control ports and ports of unknown kind
+/// get no JACK port (see process_connect_port).
 void audio_setup_port(Backend* backend, ProcessState* process, uint32_t index);
 
-void audio_start(Backend* backend);
+/// Activate the client, if one is open: JACK starts calling the process
+/// callback.  Returns 0, or 1 when JACK refused.
+int audio_start(Backend* backend);
+
+/// Deactivate the client, if one is open.
 void audio_stop(Backend* backend);
+
+/// Ask JACK to recompute the latencies, after the plugin reported a new
+/// one; nothing without a client.
 void audio_update_latencies(Backend* backend);
 
 /// Close the client and free the stand-in buffers.

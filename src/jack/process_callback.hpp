@@ -1,8 +1,8 @@
 #pragma once
 
-// The JACK process callback: transport to position objects, JACK buffers to
-// plugin ports, MIDI both ways, the process cycle, and the plugin's outputs
-// to the UI side.  While paused it only writes silence and reads ui_ring.
+// The JACK process callback: the JACK transport, audio buffers and MIDI
+// around the engine's cycle.  While paused it only writes silence and
+// reads ui_ring.
 
 #include "engine/realtime.hpp"
 

@@ -1,6 +1,6 @@
 #include "state/atom_dumper.hpp"
 
-#include "host/log.hpp"
+#include "base/log.hpp"
 
 #include <cstdlib>
 #include <lv2/patch/patch.h>

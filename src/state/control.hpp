@@ -4,7 +4,7 @@
 // its audio and event streams, made from control ports and from plugin
 // properties.  All of this runs on the main thread.
 
-#include "host/nodes.hpp"
+#include "base/nodes.hpp"
 
 #include <cstddef>
 #include <cstdint>

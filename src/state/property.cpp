@@ -1,7 +1,6 @@
 #include "state/property.hpp"
 
-#include "host/frontend.hpp"
-#include "host/host.hpp"
+#include "state/state_host.hpp"
 
 #include <lv2/atom/atom.h>
 #include <lv2/patch/patch.h>
@@ -61,7 +60,7 @@ ControlPtr make_property_control(LilvWorld* world, const LilvNode* property, con
   return control;
 }
 
-void discover_properties(Host* host, bool writable) {
+void discover_properties(StateHost* host, bool writable) {
   const LilvNodePtr writable_node(lilv_new_uri(host->world, LV2_PATCH__writable));
   const LilvNodePtr readable_node(lilv_new_uri(host->world, LV2_PATCH__readable));
   const LilvNode* plugin_uri = lilv_plugin_get_uri(host->plugin);
@@ -81,10 +80,8 @@ void discover_properties(Host* host, bool writable) {
     ControlPtr control =
         make_property_control(host->world, property, &host->nodes, map, &host->forge);
     if (!control->value_type) {
-      const char* uri = lilv_node_as_uri(property);
-      host_log(&host->log, LOG_LEVEL_WARNING, "Unknown value type for property <%s>", uri);
       host_log(&host->log, LOG_LEVEL_WARNING, "Parameter <%s> has unknown value type, ignored",
-               uri);
+               lilv_node_as_uri(property));
       continue;
     }
     (writable ? control->is_writable : control->is_readable) = true;
@@ -94,18 +91,7 @@ void discover_properties(Host* host, bool writable) {
 }
 
 int update_property_value(LV2_URID property, const LV2_Atom* value, void* data) {
-  Host* host = static_cast<Host*>(data);
-  Control* control = find_property_control(&host->controls, property);
+  auto* controls = static_cast<ControlList*>(data);
+  Control* control = find_property_control(controls, property);
   return control ? control_value_set(&control->value, value->size, value->type, value + 1) : 0;
-}
-
-int update_property_value_and_widget(LV2_URID property, const LV2_Atom* value, void* data) {
-  Host* host = static_cast<Host*>(data);
-  Control* control = find_property_control(&host->controls, property);
-  if (!control) {
-    return 0;
-  }
-  const int status = control_value_set(&control->value, value->size, value->type, value + 1);
-  gui_show_control(host, control);
-  return status;
 }

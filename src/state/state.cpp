@@ -1,12 +1,10 @@
 #include "state/state.hpp"
 
 #include "engine/message.hpp"
-#include "host/frontend.hpp"
-#include "host/host.hpp"
+#include "state/state_host.hpp"
 
 #include <filesystem>
 #include <memory>
-#include <suil/suil.h>
 #include <system_error>
 #include <zix/allocator.h>
 #include <zix/filesystem.h>
@@ -20,29 +18,13 @@ struct ZixStringDeleter {
 };
 using ZixStringPtr = std::unique_ptr<char, ZixStringDeleter>;
 
-ZixStatus write_run_state(ZixRing* ring, RunState run_state) {
-  const MessageHeader header{RUN_STATE_CHANGE, sizeof(uint32_t)};
-  const uint32_t body = run_state;
-  return ring_write_message(ring, &header, sizeof(header), &body, sizeof(body));
-}
-
-ZixStatus write_update_request(ZixRing* ring) {
-  const MessageHeader header{UPDATE_REQUEST, 0};
-  return ring_write_message(ring, &header, sizeof(header), nullptr, 0);
-}
-
-// Shows a restored port value on the UI side at once, as the periodic update
-// would show a control change reported by the plugin.  Used while the audio
-// thread runs: it is then the only writer of process_ring, so the value
-// cannot travel that way.
-void show_restored_value(Host* host, Control* control, uint32_t port_index, float value) {
-  if (host->ui_instance) {
-    suil_instance_port_event(host->ui_instance, port_index, sizeof(value), 0, &value);
+// Shows a restored port value on the UI side at once.  Used while the
+// audio thread runs: it is then the only writer of process_ring, so the
+// value cannot travel that way.
+void show_restored_value(StateHost* host, Control* control) {
+  if (host->control_restored.func) {
+    host->control_restored.func(host->control_restored.data, control);
   }
-  const bool updating = host->ui_updating;
-  host->ui_updating = true; // a widget moved now must not send the value back
-  gui_show_control(host, control);
-  host->ui_updating = updating;
 }
 
 // Makes the directories between the scratch directory and a file in it.
@@ -54,7 +36,7 @@ void make_leading_directories(const char* file) {
 } // namespace
 
 const void* port_value_get(const char* port_symbol, void* data, uint32_t* size, uint32_t* type) {
-  Host* host = static_cast<Host*>(data);
+  auto* host = static_cast<StateHost*>(data);
   const Port* port = find_port_by_symbol(host, port_symbol);
   if (port && port->type == TYPE_CONTROL && port->flow == FLOW_INPUT) {
     *size = sizeof(float);
@@ -68,7 +50,7 @@ const void* port_value_get(const char* port_symbol, void* data, uint32_t* size, 
 
 void port_value_set(const char* port_symbol, void* data, const void* value, uint32_t size,
                     uint32_t type) {
-  Host* host = static_cast<Host*>(data);
+  auto* host = static_cast<StateHost*>(data);
   const Port* port = find_port_by_symbol(host, port_symbol);
   if (!port) {
     host_log(&host->log, LOG_LEVEL_ERROR, "Preset port `%s' is missing", port_symbol);
@@ -81,7 +63,7 @@ void port_value_set(const char* port_symbol, void* data, const void* value, uint
   }
 
   const int stored = control_value_set(&control->value, size, type, value);
-  int status = ZIX_STATUS_SUCCESS;
+  ZixStatus status = ZIX_STATUS_SUCCESS;
   if (port->type != TYPE_CONTROL) {
     status = ZIX_STATUS_NOT_SUPPORTED;
   } else {
@@ -98,18 +80,18 @@ void port_value_set(const char* port_symbol, void* data, const void* value, uint
     } else {
       status = ring_write_control(process->ui_ring, port->index, v);
       if (!status) {
-        show_restored_value(host, control, port->index, v);
+        show_restored_value(host, control);
       }
     }
   }
   if (status) {
     host_log(&host->log, LOG_LEVEL_ERROR, "Failed to apply preset port value (%s)",
-             zix_strerror(static_cast<ZixStatus>(status)));
+             zix_strerror(status));
   }
 }
 
 char* make_path(LV2_State_Make_Path_Handle handle, const char* path) {
-  Host* host = static_cast<Host*>(handle);
+  auto* host = static_cast<StateHost*>(handle);
   if (!host->scratch_dir) {
     const ZixStringPtr temp(zix_temp_directory_path(nullptr));
     const ZixStringPtr pattern(temp ? zix_path_join(nullptr, temp.get(), "bexoXXXXXX") : nullptr);
@@ -128,7 +110,7 @@ char* make_path(LV2_State_Make_Path_Handle handle, const char* path) {
   return full;
 }
 
-int scan_presets(Host* host, PresetSink sink, void* data) {
+int scan_presets(StateHost* host, PresetSink sink, void* data) {
   LilvNodes* presets = lilv_plugin_get_related(host->plugin, host->nodes.pset_Preset);
   LILV_FOREACH(nodes, i, presets) {
     const LilvNode* preset = lilv_nodes_get(presets, i);
@@ -149,16 +131,16 @@ int scan_presets(Host* host, PresetSink sink, void* data) {
   return 0;
 }
 
-void restore_state(Host* host, LilvState* state) {
+int restore_state(StateHost* host, LilvState* state) {
   ProcessState* process = &host->process;
   const bool pause = !host->thread_safe_restore && process->run_state.load() == RUNNING;
   if (pause) {
     // Without the pause message in the ring no cycle would ever post
     // `paused`: restoring would then either hang or race the plugin.
-    if (const ZixStatus status = write_run_state(process->ui_ring, PAUSED)) {
+    if (const ZixStatus status = ring_write_run_state(process->ui_ring, PAUSED)) {
       host_log(&host->log, LOG_LEVEL_ERROR, "Failed to pause the plugin to restore state (%s)",
                zix_strerror(status));
-      return;
+      return 1;
     }
     zix_sem_wait(&process->paused);
   }
@@ -177,14 +159,15 @@ void restore_state(Host* host, LilvState* state) {
   lilv_state_restore(state, process->instance, port_value_set, host, 0, features);
 
   if (process->control_input_index != UINT32_MAX) {
-    write_update_request(process->ui_ring);
+    ring_write_update_request(process->ui_ring);
   }
   if (pause) {
-    write_run_state(process->ui_ring, RUNNING);
+    ring_write_run_state(process->ui_ring, RUNNING);
   }
+  return 0;
 }
 
-int restore_preset(Host* host, const LilvNode* preset) {
+int restore_preset(StateHost* host, const LilvNode* preset) {
   // The node may belong to the current preset, which goes first.
   const LilvNodePtr uri(lilv_node_duplicate(preset));
   lilv_state_free(host->preset);
@@ -195,11 +178,10 @@ int restore_preset(Host* host, const LilvNode* preset) {
   if (!host->preset) {
     return -1;
   }
-  restore_state(host, host->preset);
-  return 0;
+  return restore_state(host, host->preset);
 }
 
-int store_preset(Host* host, const char* dir, const char* uri, const char* label,
+int store_preset(StateHost* host, const char* dir, const char* uri, const char* label,
                  const char* filename) {
   LV2_URID_Map* map = urid_mapper_get_map(host->urid_mapper);
   LilvState* state = lilv_state_new_from_instance(
@@ -218,7 +200,7 @@ int store_preset(Host* host, const char* dir, const char* uri, const char* label
   return status;
 }
 
-int erase_current_preset(Host* host) {
+int erase_current_preset(StateHost* host) {
   if (!host->preset) {
     return 1;
   }

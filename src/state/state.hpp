@@ -9,42 +9,51 @@
 #include <lilv/lilv.h>
 #include <lv2/state/state.h>
 
-struct Host;
+struct StateHost;
 
-/// lilv's port-value getter: the value of a control input port, or null
-/// (with size and type 0) for any other port, which then is not saved.
+/// lilv's port-value getter; `host` is the StateHost.  The value of a
+/// control input port, or null (with size and type 0) for any other port,
+/// which then is not saved.
 const void* port_value_get(const char* port_symbol, void* host, uint32_t* size, uint32_t* type);
 
-/// lilv's port-value setter: store the value in the port's control and get
-/// it to the plugin and to the UI side.
+/// lilv's port-value setter; `host` is the StateHost.  Stores the value in
+/// the port's control and gets it to the plugin and to the UI side; a value
+/// that cannot be applied is logged as an error.
 void port_value_set(const char* port_symbol, void* host, const void* value, uint32_t size,
                     uint32_t type);
 
-/// The state:makePath function: a path inside the scratch directory, which
-/// is made on first use.  The caller frees the result; null on failure.
+/// The state:makePath function; `host` is the StateHost.  A path inside
+/// the scratch directory, which is made on first use, with the directories
+/// leading to it.  The caller frees the result; null (after a warning) when
+/// no scratch directory could be made.
 char* make_path(LV2_State_Make_Path_Handle host, const char* path);
 
 /// Receives each labelled preset while presets are listed.  Both nodes
 /// belong to lilv and live only during the call; the result is ignored.
-using PresetSink = int (*)(Host* host, const LilvNode* preset, const LilvNode* label, void* data);
+using PresetSink = int (*)(StateHost* host, const LilvNode* preset, const LilvNode* label,
+                           void* data);
 
 /// Load every preset of the plugin into the world and hand the labelled
-/// ones to `sink` (which may be null).  Returns 0.
-int scan_presets(Host* host, PresetSink sink, void* data);
+/// ones to `sink` (which may be null); a preset without a label is logged
+/// as a warning.  Returns 0.
+int scan_presets(StateHost* host, PresetSink sink, void* data);
 
 /// Restore `state` into the plugin, pausing the audio thread around it
-/// when the plugin cannot be restored while it runs.
-void restore_state(Host* host, LilvState* state);
+/// when the plugin cannot be restored while it runs.  Returns 0, or 1
+/// (after logging why) when the audio thread could not be asked to pause;
+/// nothing is restored then.
+int restore_state(StateHost* host, LilvState* state);
 
-/// Make the preset the current one and restore it.  Returns 0, or -1 when
-/// lilv cannot make a state of it (there is then no current preset).
-int restore_preset(Host* host, const LilvNode* preset);
+/// Make the preset the current one and restore it.  Returns 0; -1 when
+/// lilv cannot make a state of it (there is then no current preset); or 1
+/// when it could not be restored (see restore_state).
+int restore_preset(StateHost* host, const LilvNode* preset);
 
 /// Capture the plugin's state and save it into the bundle `dir` as
 /// `filename`; it becomes the current preset.  Returns lilv_state_save's
-/// result.
-int store_preset(Host* host, const char* dir, const char* uri, const char* label,
+/// result (0 on success), or 1 when the state could not be captured.
+int store_preset(StateHost* host, const char* dir, const char* uri, const char* label,
                  const char* filename);
 
 /// Unload and delete the current preset.  Returns 0, or 1 without one.
-int erase_current_preset(Host* host);
+int erase_current_preset(StateHost* host);

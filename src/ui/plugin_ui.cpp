@@ -1,8 +1,7 @@
 #include "ui/plugin_ui.hpp"
 
-#include "host/host.hpp"
-#include "host/nodes.hpp"
-#include "host/port.hpp"
+#include "base/nodes.hpp"
+#include "ui/ui_host.hpp"
 #include "ui/ui_update.hpp"
 
 #include <lilv/lilv.h>
@@ -29,10 +28,20 @@ bool ui_has_optional_feature(LilvWorld* world, const LilvUI* ui, const char* fea
   return has;
 }
 
+// suil's callbacks; the controller is the UiHost.
+void write_from_ui(SuilController controller, uint32_t port_index, uint32_t buffer_size,
+                   uint32_t protocol, const void* buffer) {
+  plugin_ui_write(static_cast<UiHost*>(controller), port_index, buffer_size, protocol, buffer);
+}
+
+uint32_t index_of_symbol(SuilController controller, const char* symbol) {
+  return port_index_by_symbol(static_cast<UiHost*>(controller), symbol);
+}
+
 } // namespace
 
-void plugin_ui_create(Host* host, const char* container_type, void* parent) {
-  host->ui_host = suil_host_new(plugin_ui_write, port_index_by_symbol, nullptr, nullptr);
+void plugin_ui_create(UiHost* host, const char* container_type, void* parent) {
+  host->ui_host = suil_host_new(write_from_ui, index_of_symbol, nullptr, nullptr);
 
   PluginUiFeatures& own = host->ui_features;
   own.parent = {LV2_UI__parent, parent};
@@ -57,7 +66,8 @@ void plugin_ui_create(Host* host, const char* container_type, void* parent) {
   const LilvPath binary{
       lilv_file_uri_parse(lilv_node_as_uri(lilv_ui_get_binary_uri(host->ui)), nullptr)};
   host->ui_instance = suil_instance_new(
-      host->ui_host, host, container_type, lilv_node_as_uri(lilv_plugin_get_uri(host->plugin)),
+      host->ui_host, static_cast<SuilController>(host), container_type,
+      lilv_node_as_uri(lilv_plugin_get_uri(host->plugin)),
       lilv_node_as_uri(lilv_ui_get_uri(host->ui)), lilv_node_as_uri(host->ui_type), bundle.get(),
       binary.get(), own.list.data());
 }
@@ -65,4 +75,9 @@ void plugin_ui_create(Host* host, const char* container_type, void* parent) {
 bool plugin_ui_resizable(LilvWorld* world, const LilvUI* ui) {
   return ui && !ui_has_optional_feature(world, ui, LV2_UI__fixedSize) &&
          !ui_has_optional_feature(world, ui, LV2_UI__noUserResize);
+}
+
+uint32_t port_index_by_symbol(UiHost* host, const char* symbol) {
+  const Port* port = find_port_by_symbol(host, symbol);
+  return port ? port->index : UINT32_MAX;
 }

@@ -1,12 +1,10 @@
 #include "ui/ui_update.hpp"
 
 #include "engine/message.hpp"
-#include "host/frontend.hpp"
-#include "host/host.hpp"
-#include "jack/backend.hpp"
 #include "state/atom_dumper.hpp"
 #include "state/control.hpp"
 #include "state/property.hpp"
+#include "ui/ui_host.hpp"
 
 #include <array>
 #include <cstdio>
@@ -15,7 +13,6 @@
 #include <lv2/atom/util.h>
 #include <lv2/patch/patch.h>
 #include <suil/suil.h>
-#include <zix/sem.h>
 
 namespace {
 
@@ -25,7 +22,7 @@ constexpr int from_plugin_colour = 35;
 
 // Blank and Resource are the old spellings of Object, still sent by some
 // plugins and UIs.
-bool is_object_type(Host* host, uint32_t type) {
+bool is_object_type(UiHost* host, uint32_t type) {
   return type == host->urids.atom_Object ||
          type == locked_map(host->urid_mapper, LV2_ATOM__Blank) ||
          type == locked_map(host->urid_mapper, LV2_ATOM__Resource);
@@ -35,18 +32,24 @@ const char* uri_or_empty(const char* uri) {
   return uri ? uri : "";
 }
 
-void log_write_failure(Host* host, ZixStatus status) {
+void log_write_failure(UiHost* host, ZixStatus status) {
   host_log(&host->log, LOG_LEVEL_ERROR, "Failed to write to plugin from UI (%s)",
            zix_strerror(status));
 }
 
-// What `periodic_update` does with one message of process_ring; false when
-// reading failed and the rest must wait for the next update.
-bool deliver_message(Host* host, const MessageHeader& header) {
+void show_control(UiHost* host, Control* control) {
+  if (host->show_control.func) {
+    host->show_control.func(host->show_control.data, control);
+  }
+}
+
+// What the periodic update does with one message of process_ring; false
+// when reading failed and the rest must wait for the next update.
+bool deliver_message(UiHost* host, const MessageHeader& header, bool* latency_changed) {
   ZixRing* ring = host->process.process_ring;
   if (header.type != CONTROL_CHANGE && header.type != EVENT_TRANSFER &&
       header.type != LATENCY_CHANGE) {
-    host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Unknown message type in process ring\n");
+    host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Unknown message type in process ring");
     return false;
   }
   // A body that does not fit the receive buffer, or is too short for its
@@ -55,11 +58,11 @@ bool deliver_message(Host* host, const MessageHeader& header) {
       header.type == EVENT_TRANSFER ? sizeof(uint32_t) + sizeof(LV2_Atom) : sizeof(float);
   if (header.size < min_size || header.size > host->ui_read_buf_size) {
     zix_ring_skip(ring, header.size);
-    host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read message from process ring\n");
+    host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read message from process ring");
     return false;
   }
   if (zix_ring_read(ring, host->ui_read_buf, header.size) != header.size) {
-    host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read message from process ring\n");
+    host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read message from process ring");
     return false;
   }
 
@@ -76,7 +79,7 @@ bool deliver_message(Host* host, const MessageHeader& header) {
     std::memcpy(&port_index, body, sizeof(port_index));
     const auto* atom = reinterpret_cast<const LV2_Atom*>(body + sizeof(port_index));
     if (sizeof(port_index) + sizeof(LV2_Atom) + atom->size > header.size) {
-      host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read message from process ring\n");
+      host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read message from process ring");
       return true; // consumed whole; the ring is still in step
     }
     atom_dumper_dump(host->atom_dumper, stdout, "Plugin => UI", atom, from_plugin_colour);
@@ -85,7 +88,7 @@ bool deliver_message(Host* host, const MessageHeader& header) {
     break;
   }
   case LATENCY_CHANGE:
-    audio_update_latencies(host->backend);
+    *latency_changed = true;
     break;
   }
   return true;
@@ -93,7 +96,7 @@ bool deliver_message(Host* host, const MessageHeader& header) {
 
 // Prints "symbol = value" when an output control's value changes; the
 // plugin sends outputs at every update, changed or not.
-void print_output_change(Host* host, const Control* control, uint32_t size, const void* body) {
+void print_output_change(UiHost* host, const Control* control, uint32_t size, const void* body) {
   if (!control->is_readable || size != sizeof(float)) {
     return;
   }
@@ -109,9 +112,8 @@ void print_output_change(Host* host, const Control* control, uint32_t size, cons
 
 } // namespace
 
-void plugin_ui_write(void* controller, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,
+void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,
                      const void* buffer) {
-  auto* host = static_cast<Host*>(controller);
   if (port_index >= host->num_ports) {
     host_log(&host->log, LOG_LEVEL_ERROR, "UI wrote to invalid port index %u", port_index);
     return;
@@ -125,8 +127,7 @@ void plugin_ui_write(void* controller, uint32_t port_index, uint32_t buffer_size
     }
     float value = 0.0f;
     std::memcpy(&value, buffer, sizeof(value));
-    status = ring_write_control(host->process.ui_ring, port_index, value) ? ZIX_STATUS_NO_SPACE
-                                                                          : ZIX_STATUS_SUCCESS;
+    status = ring_write_control(host->process.ui_ring, port_index, value);
   } else if (protocol == host->urids.atom_eventTransfer) {
     const auto* atom = static_cast<const LV2_Atom*>(buffer);
     if (buffer_size < sizeof(LV2_Atom) || sizeof(LV2_Atom) + uint64_t{atom->size} != buffer_size) {
@@ -135,7 +136,7 @@ void plugin_ui_write(void* controller, uint32_t port_index, uint32_t buffer_size
     }
     if (is_object_type(host, atom->type)) {
       inspect_patch_message(host, reinterpret_cast<const LV2_Atom_Object*>(atom),
-                            update_property_value, host);
+                            update_property_value, &host->controls);
     }
     atom_dumper_dump(host->atom_dumper, stdout, "UI => Plugin", atom, to_plugin_colour);
     status = ring_write_event(host->process.ui_ring, port_index, atom->size, atom->type,
@@ -154,8 +155,8 @@ void plugin_ui_write(void* controller, uint32_t port_index, uint32_t buffer_size
 
 // Builds in ui_read_buf the patch:Set of a property to a value; null when
 // the value does not fit, since an object cut short must never be sent.
-static const LV2_Atom* forge_patch_set(Host* host, uint32_t property, uint32_t size, uint32_t type,
-                                       const void* body) {
+static const LV2_Atom* forge_patch_set(UiHost* host, uint32_t property, uint32_t size,
+                                       uint32_t type, const void* body) {
   const Urids& urids = host->urids;
   LV2_Atom_Forge* forge = &host->forge;
   lv2_atom_forge_set_buffer(forge, static_cast<uint8_t*>(host->ui_read_buf),
@@ -171,7 +172,7 @@ static const LV2_Atom* forge_patch_set(Host* host, uint32_t property, uint32_t s
   return set && complete ? set : nullptr;
 }
 
-int apply_control_value(Host* host, Control* control, uint32_t size, uint32_t type,
+int apply_control_value(UiHost* host, Control* control, uint32_t size, uint32_t type,
                         const void* body) {
   const uint32_t control_input = host->process.control_input_index;
   const bool send_property =
@@ -206,18 +207,18 @@ int apply_control_value(Host* host, Control* control, uint32_t size, uint32_t ty
   return 0; // without a control input the value is only kept
 }
 
-void plugin_ui_deliver(Host* host, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,
+void plugin_ui_deliver(UiHost* host, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,
                        const void* buffer) {
   if (host->ui_instance) {
     suil_instance_port_event(host->ui_instance, port_index, buffer_size, protocol, buffer);
   }
   if (protocol == 0) {
     if (Control* control = find_port_control(&host->controls, port_index)) {
-      if (host->options.print_controls) {
+      if (host->print_controls) {
         print_output_change(host, control, buffer_size, buffer);
       }
       control_value_set(&control->value, buffer_size, host->urids.atom_Float, buffer);
-      gui_show_control(host, control);
+      show_control(host, control);
     }
     return;
   }
@@ -228,7 +229,7 @@ void plugin_ui_deliver(Host* host, uint32_t port_index, uint32_t buffer_size, ui
   }
 }
 
-void inspect_patch_message(Host* host, const LV2_Atom_Object* object, PropertyValueSink callback,
+void inspect_patch_message(UiHost* host, const LV2_Atom_Object* object, PropertyValueSink callback,
                            void* data) {
   const Urids& urids = host->urids;
   if (object->body.otype == urids.patch_Set) {
@@ -257,11 +258,11 @@ void inspect_patch_message(Host* host, const LV2_Atom_Object* object, PropertyVa
   }
 }
 
-void plugin_ui_start(Host* host) {
+void plugin_ui_start(UiHost* host) {
   for (uint32_t i = 0; i < host->num_ports; ++i) {
     if (host->ports[i].type == TYPE_CONTROL) {
       if (Control* control = find_port_control(&host->controls, i)) {
-        gui_show_control(host, control);
+        show_control(host, control);
       }
     }
   }
@@ -281,29 +282,45 @@ void plugin_ui_start(Host* host) {
                   host->urids.atom_eventTransfer, get);
 }
 
-int periodic_update(Host* host) {
-  if (!host->world) {
-    return 0;
-  }
-  if (zix_sem_try_wait(&host->quit_sem) == ZIX_STATUS_SUCCESS) {
-    gui_close(host);
-    return -1;
-  }
-
+bool deliver_plugin_output(UiHost* host) {
+  bool latency_changed = false;
   host->ui_updating = true;
   ZixRing* ring = host->process.process_ring;
   const uint32_t readable = zix_ring_read_space(ring);
   for (uint32_t consumed = 0; consumed < readable;) {
     MessageHeader header{};
     if (zix_ring_read(ring, &header, sizeof(header)) != sizeof(header)) {
-      host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read header from process ring\n");
+      host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Failed to read header from process ring");
       break;
     }
     consumed += sizeof(header) + header.size;
-    if (!deliver_message(host, header)) {
+    if (!deliver_message(host, header, &latency_changed)) {
       break;
     }
   }
   host->ui_updating = false;
-  return 1;
+  return latency_changed;
+}
+
+int update_property_value_and_widget(LV2_URID property, const LV2_Atom* value, void* data) {
+  auto* host = static_cast<UiHost*>(data);
+  Control* control = find_property_control(&host->controls, property);
+  if (!control) {
+    return 0;
+  }
+  const int status = control_value_set(&control->value, value->size, value->type, value + 1);
+  show_control(host, control);
+  return status;
+}
+
+void show_restored_control(void* data, Control* control) {
+  auto* host = static_cast<UiHost*>(data);
+  if (host->ui_instance && control->type == PORT) {
+    const auto value = static_cast<float>(control_value_to_double(&control->value, &host->forge));
+    suil_instance_port_event(host->ui_instance, control->index, sizeof(value), 0, &value);
+  }
+  const bool updating = host->ui_updating;
+  host->ui_updating = true; // a widget moved now must not send the value back
+  show_control(host, control);
+  host->ui_updating = updating;
 }

@@ -1,54 +1,45 @@
 // The process cycle with a plugin that uses events both ways and the
 // worker: what the host delivers is exactly what the plugin reports back.
 
+#include "harness/wait_for.hpp"
 #include "process_fixture.hpp"
 
 #include <array>
-#include <atomic>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace {
 
-using namespace std::chrono_literals;
+using Bytes = std::array<uint8_t, 3>;
 
 struct Midi {
   uint32_t frames;
-  std::array<uint8_t, 3> bytes;
+  Bytes bytes;
   bool operator==(const Midi&) const = default;
 };
 
-std::vector<Midi> midi_events(EventBuffer* buffer, uint32_t midi_type) {
-  std::vector<Midi> found;
-  for (EventBufferIterator i = event_buffer_first(buffer); event_iter_valid(i);
-       i = event_iter_next(i)) {
-    uint32_t frames = 0, subframes = 0, type = 0, size = 0;
-    const void* data = nullptr;
-    event_iter_get(i, &frames, &subframes, &type, &size, &data);
-    if (type == midi_type && size == 3) {
-      Midi midi{frames, {}};
-      std::memcpy(midi.bytes.data(), data, 3);
-      found.push_back(midi);
-    }
-  }
-  return found;
-}
-
 class AtomsCycle : public AtomsTest {
 protected:
+  std::vector<Midi> midi_events(uint32_t port) {
+    std::vector<Midi> found;
+    for (const Event& e : events(port)) {
+      if (e.type == urids.midi_MidiEvent && e.body.size() == 3) {
+        found.push_back({e.frames, {e.body[0], e.body[1], e.body[2]}});
+      }
+    }
+    return found;
+  }
+
   // Runs cycles, as the audio thread keeps cycling, until the threaded
   // worker has answered and the plugin has reported `count` strings.
   std::vector<std::string> reports_after_work(size_t count) {
     std::vector<std::string> reported;
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (reported.size() < count && std::chrono::steady_clock::now() < deadline) {
-      cycle(256);
+    wait_for([&] {
+      rig.cycle();
       for (auto& text : strings(atoms_notify)) {
         reported.push_back(text);
       }
-      std::this_thread::sleep_for(1ms);
-    }
+      return reported.size() >= count;
+    });
     return reported;
   }
 };
@@ -59,69 +50,79 @@ TEST_F(AtomsCycle, MidiReachesThePluginAndComesBackWithTheSameFramesAndBytes) {
   // cycle's last frame.
   const std::vector<Midi> from_backend{
       {0, {0x90, 60, 100}}, {17, {0x80, 60, 0}}, {255, {0xB0, 7, 127}}};
-  EventBufferIterator end = event_buffer_end(state.ports[atoms_midi_in].event_buffer);
-  for (const Midi& midi : from_backend) {
-    ASSERT_TRUE(event_iter_write(&end, midi.frames, 0, urids.midi_MidiEvent, 3, midi.bytes.data()));
-  }
-  const uint8_t from_ui[3] = {0x91, 64, 90};
-  ASSERT_EQ(ring_write_event(state.ui_ring, atoms_midi_in, 3, urids.midi_MidiEvent, from_ui), 0);
+  const Bytes from_ui{0x91, 64, 90};
+  ASSERT_EQ(ring_write_event(state.ui_ring, atoms_midi_in, 3, urids.midi_MidiEvent, from_ui.data()),
+            ZIX_STATUS_SUCCESS);
 
-  cycle(256);
+  rig.backend_input = [&] {
+    EventBufferIterator end = event_buffer_end(state.ports[atoms_midi_in].event_buffer);
+    for (const Midi& midi : from_backend) {
+      ASSERT_TRUE(
+          event_iter_write(&end, midi.frames, 0, urids.midi_MidiEvent, 3, midi.bytes.data()));
+    }
+  };
+  rig.cycle();
+  rig.backend_input = nullptr;
   std::vector<Midi> expected = from_backend;
-  expected.push_back({256, {0x91, 64, 90}});
-  EXPECT_EQ(midi_events(state.ports[atoms_midi_out].event_buffer, urids.midi_MidiEvent), expected);
+  expected.push_back({256, from_ui});
+  EXPECT_EQ(midi_events(atoms_midi_out), expected);
 
-  cycle(256); // the input was emptied after the cycle
-  EXPECT_TRUE(midi_events(state.ports[atoms_midi_out].event_buffer, urids.midi_MidiEvent).empty());
+  // The end of the cycle hands every event the plugin wrote to the UI side.
+  std::vector<Bytes> sent;
+  for (const RingMessage& message : rig.drain()) {
+    ASSERT_EQ(message.type, EVENT_TRANSFER);
+    EXPECT_EQ(message.port_index(), atoms_midi_out);
+    EXPECT_EQ(message.atom_type(), urids.midi_MidiEvent);
+    ASSERT_EQ(message.atom_size(), 3u);
+    sent.push_back({message.atom_body()[0], message.atom_body()[1], message.atom_body()[2]});
+  }
+  EXPECT_EQ(sent, (std::vector<Bytes>{expected[0].bytes, expected[1].bytes, expected[2].bytes,
+                                      expected[3].bytes}));
+
+  rig.cycle(); // the input was emptied after the cycle
+  EXPECT_TRUE(midi_events(atoms_midi_out).empty());
+  EXPECT_TRUE(rig.drain().empty());
 }
 
 TEST_F(AtomsCycle, UpdateRequestDeliversOnePatchGetToTheControlInput) {
-  const MessageHeader request{UPDATE_REQUEST, 0};
-  ASSERT_EQ(ring_write_message(state.ui_ring, &request, sizeof(request), nullptr, 0), 0);
-  cycle(256);
+  ASSERT_EQ(ring_write_update_request(state.ui_ring), ZIX_STATUS_SUCCESS);
+  rig.cycle();
 
-  const auto echoed = events(atoms_notify);
+  const std::vector<Event> echoed = events(atoms_notify);
   ASSERT_EQ(echoed.size(), 1u);
   EXPECT_EQ(echoed[0].type, urids.atom_Object);
-  EXPECT_EQ(echoed[0].size, 8u);
+  ASSERT_EQ(echoed[0].body.size(), 8u);
   EXPECT_EQ(echoed[0].frames, 256u);
-  EventBufferIterator first = event_buffer_first(state.ports[atoms_notify].event_buffer);
-  uint32_t frames = 0, subframes = 0, type = 0, size = 0;
-  const void* data = nullptr;
-  ASSERT_TRUE(event_iter_get(first, &frames, &subframes, &type, &size, &data));
-  EXPECT_EQ(static_cast<const LV2_Atom_Object_Body*>(data)->otype, urids.patch_Get);
+  LV2_Atom_Object_Body body{};
+  std::memcpy(&body, echoed[0].body.data(), sizeof(body));
+  EXPECT_EQ(body.otype, urids.patch_Get);
 }
 
 TEST_F(AtomsCycle, ThreadedWorkerAnswersTwoRequestsOfOneCycleInOrder) {
-  ASSERT_EQ(worker_start(state.worker), 0);
   send_request("first");
   send_request("second");
   EXPECT_EQ(reports_after_work(2), (std::vector<std::string>{"done:first", "done:second"}));
 }
 
-TEST_F(AtomsCycle, RequestsBeforeActivationAndAfterStopAreRefusedUntilTheWorkerRuns) {
-  send_request("early"); // the worker thread has not been started
-  cycle(256);
-  cycle(256);
-  EXPECT_EQ(strings(atoms_notify), (std::vector<std::string>{"refused:early"}));
-
-  ASSERT_EQ(worker_start(state.worker), 0);
+// The host starts the worker on activation and stops it on deactivation;
+// what the plugin schedules while it is stopped is refused.
+TEST_F(AtomsCycle, RequestsWhileTheWorkerIsStoppedAreRefusedUntilItRunsAgain) {
   send_request("running");
   EXPECT_EQ(reports_after_work(1), (std::vector<std::string>{"done:running"}));
 
   worker_stop(state.worker);
   send_request("stopped");
-  cycle(256);
-  cycle(256);
+  rig.cycle();
+  rig.cycle();
   EXPECT_EQ(strings(atoms_notify), (std::vector<std::string>{"refused:stopped"}));
 
-  ASSERT_EQ(worker_start(state.worker), 0);
+  rig.deactivate();
+  ASSERT_EQ(rig.activate(), 0);
   send_request("restarted");
   EXPECT_EQ(reports_after_work(1), (std::vector<std::string>{"done:restarted"}));
 }
 
 TEST_F(AtomsCycle, OversizedRequestIsRefusedAndTheNextOneServed) {
-  ASSERT_EQ(worker_start(state.worker), 0);
   const std::string huge(worker_ring_size, 'x'); // with its header, more than the ring holds
   send_request(huge);
   send_request("small");
@@ -131,15 +132,23 @@ TEST_F(AtomsCycle, OversizedRequestIsRefusedAndTheNextOneServed) {
   EXPECT_EQ(reported[1], "done:small");
 }
 
-// While state is restored the plugin schedules through the synchronous
-// worker: the work is done at once, the response delivered by the cycle.
-TEST_F(AtomsCycle, SynchronousWorkerAnswersWithinTheCycle) {
-  schedule.handle = state.state_worker;
-  send_request("now");
-  cycle(256);
+// While state is restored the plugin schedules, on the main thread, through
+// the synchronous worker of the restore's features: the work is done at
+// once, the response delivered by the cycle.  The schedule of run() refuses
+// that worker.
+TEST_F(AtomsCycle, SynchronousWorkerServesARestoreAndRefusesTheAudioThread) {
+  const LV2_Worker_Schedule& restore_schedule = rig.host.features.state_schedule;
+  ASSERT_EQ(restore_schedule.schedule_work(restore_schedule.handle, 4, "now"), LV2_WORKER_SUCCESS);
+  rig.cycle();
   EXPECT_TRUE(strings(atoms_notify).empty()); // responded after the plugin ran
-  cycle(256);
+  rig.cycle();
   EXPECT_EQ(strings(atoms_notify), (std::vector<std::string>{"done:now"}));
+
+  rig.host.features.schedule.handle = state.state_worker;
+  send_request("in run");
+  rig.cycle();
+  rig.cycle();
+  EXPECT_EQ(strings(atoms_notify), (std::vector<std::string>{"refused:in run"}));
 }
 
 } // namespace

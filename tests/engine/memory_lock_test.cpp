@@ -1,11 +1,11 @@
 // A user without the right to lock memory still gets working rings: the
 // host only learns that they are unlocked, to say so once.
 
+#include "base/urid_mapper.hpp"
 #include "engine/message.hpp"
 #include "engine/process.hpp"
 #include "engine/worker.hpp"
 #include "harness/memory_lock.hpp"
-#include "host/urid_mapper.hpp"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ int rings_work_unlocked() {
     return 13;
   }
   state.num_ports = 1;
-  if (ring_write_control(state.ui_ring, 0, 0.25f) != 0 ||
+  if (ring_write_control(state.ui_ring, 0, 0.25f) != ZIX_STATUS_SUCCESS ||
       apply_ui_messages(&state, 256) != PROCESS_SUCCESS || state.control_values[0] != 0.25f) {
     return 14;
   }

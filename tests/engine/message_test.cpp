@@ -1,4 +1,5 @@
 #include "engine/message.hpp"
+#include "engine/process.hpp"
 
 #include <array>
 #include <cstring>
@@ -21,7 +22,7 @@ T read_value(ZixRing* ring) {
 
 TEST(Messages, ControlMessageTakesSixteenBytes) {
   RingPtr ring(zix_ring_new(nullptr, 64));
-  ASSERT_EQ(ring_write_control(ring.get(), 3, 0.25f), 0);
+  ASSERT_EQ(ring_write_control(ring.get(), 3, 0.25f), ZIX_STATUS_SUCCESS);
   EXPECT_EQ(zix_ring_read_space(ring.get()), 16u);
 
   const auto header = read_value<MessageHeader>(ring.get());
@@ -46,35 +47,45 @@ TEST(Messages, EventMessageCarriesTheWholeAtom) {
   EXPECT_EQ(std::memcmp(bytes.data() + 20, note.data(), 3), 0);
 }
 
-TEST(Messages, FullRingTakesNothing) {
+TEST(Messages, FullRingTakesNothingAndSaysNoSpace) {
   // Capacity 31: one control message fits, a second does not.
   RingPtr ring(zix_ring_new(nullptr, 32));
-  ASSERT_EQ(ring_write_control(ring.get(), 0, 1.0f), 0);
-  EXPECT_EQ(ring_write_control(ring.get(), 0, 2.0f), 1);
+  ASSERT_EQ(ring_write_control(ring.get(), 0, 1.0f), ZIX_STATUS_SUCCESS);
+  EXPECT_EQ(ring_write_control(ring.get(), 0, 2.0f), ZIX_STATUS_NO_SPACE);
   EXPECT_EQ(zix_ring_read_space(ring.get()), 16u);
 
   // The event's prefix fits, its body does not: the ring stays as it was.
   const std::array<uint8_t, 8> body{};
-  EXPECT_NE(ring_write_event(ring.get(), 1, 8, 15, body.data()), ZIX_STATUS_SUCCESS);
+  EXPECT_EQ(ring_write_event(ring.get(), 1, 8, 15, body.data()), ZIX_STATUS_NO_SPACE);
   EXPECT_EQ(zix_ring_read_space(ring.get()), 16u);
+  ASSERT_EQ(ring_write_run_state(ring.get(), PAUSED), ZIX_STATUS_SUCCESS); // 12 of 15 bytes
+  EXPECT_EQ(ring_write_update_request(ring.get()), ZIX_STATUS_NO_SPACE);
+  EXPECT_EQ(ring_write_run_state(ring.get(), RUNNING), ZIX_STATUS_NO_SPACE);
+  EXPECT_EQ(zix_ring_read_space(ring.get()), 28u);
   EXPECT_EQ(read_value<MessageHeader>(ring.get()).type, CONTROL_CHANGE);
   EXPECT_EQ(read_value<ControlChange>(ring.get()).value, 1.0f);
 }
 
 TEST(Messages, BodilessAndSplitMessagesAreWrittenWhole) {
   RingPtr ring(zix_ring_new(nullptr, 64));
-  const MessageHeader request{UPDATE_REQUEST, 0};
-  ASSERT_EQ(ring_write_message(ring.get(), &request, sizeof(request), nullptr, 0),
-            ZIX_STATUS_SUCCESS);
+  ASSERT_EQ(ring_write_update_request(ring.get()), ZIX_STATUS_SUCCESS);
   EXPECT_EQ(zix_ring_read_space(ring.get()), 8u);
 
   const MessageHeader latency{LATENCY_CHANGE, 4};
   const float frames = 64.0f;
   ASSERT_EQ(ring_write_message(ring.get(), &latency, sizeof(latency), &frames, 4),
             ZIX_STATUS_SUCCESS);
-  EXPECT_EQ(read_value<MessageHeader>(ring.get()).type, UPDATE_REQUEST);
+  ASSERT_EQ(ring_write_run_state(ring.get(), PAUSED), ZIX_STATUS_SUCCESS);
+  const auto request = read_value<MessageHeader>(ring.get());
+  EXPECT_EQ(request.type, UPDATE_REQUEST);
+  EXPECT_EQ(request.size, 0u);
   EXPECT_EQ(read_value<MessageHeader>(ring.get()).size, 4u);
   EXPECT_EQ(read_value<float>(ring.get()), 64.0f);
+  const auto run_state = read_value<MessageHeader>(ring.get());
+  EXPECT_EQ(run_state.type, RUN_STATE_CHANGE);
+  EXPECT_EQ(run_state.size, 4u);
+  EXPECT_EQ(read_value<uint32_t>(ring.get()), static_cast<uint32_t>(PAUSED));
+  EXPECT_EQ(zix_ring_read_space(ring.get()), 0u);
 }
 
 TEST(Messages, EveryStatusHasItsText) {

@@ -20,14 +20,15 @@ TEST_F(ProcessTest, PrepareSizesBuffersAndKeepsThemWhenNothingChanged) {
   const EventBuffer* before = state.ports[control_in].event_buffer;
   const void* read_buf = state.process_read_buf;
   ZixRing* ring = state.ui_ring;
-  settings.ring_size = 65536;
-  ASSERT_EQ(process_prepare(&state, &urids, instance, &settings), 0);
+  HostSettings settings = rig.host.settings;
+  settings.ring_size = 2 * zix_ring_capacity(ring);
+  ASSERT_EQ(process_prepare(&state, &urids, state.instance, &settings), 0);
   EXPECT_EQ(state.ports[control_in].event_buffer, before);
   EXPECT_EQ(state.process_read_buf, read_buf);
   EXPECT_EQ(state.ui_ring, ring);
 
   settings.midi_buf_size = 2048;
-  ASSERT_EQ(process_prepare(&state, &urids, instance, &settings), 0);
+  ASSERT_EQ(process_prepare(&state, &urids, state.instance, &settings), 0);
   EXPECT_EQ(event_buffer_capacity(state.ports[plain_event_in].event_buffer), 2048u);
   EXPECT_EQ(event_buffer_capacity(state.ports[control_in].event_buffer), 65536u);
 }
@@ -50,10 +51,10 @@ TEST_F(ProcessTest, UpdatesAreDueOnceThePendingFramesPassTheInterval) {
 
 TEST_F(ProcessTest, MessagesOfOnePassTakeEffectBeforeThePluginRuns) {
   const uint8_t note[3] = {0x90, 60, 100};
-  ASSERT_EQ(ring_write_control(state.ui_ring, tempo_port, 140.0f), 0);
-  ASSERT_EQ(ring_write_event(state.ui_ring, control_in, 3, urids.midi_MidiEvent, note), 0);
-  const MessageHeader request{UPDATE_REQUEST, 0};
-  ASSERT_EQ(ring_write_message(state.ui_ring, &request, sizeof(request), nullptr, 0), 0);
+  ASSERT_EQ(ring_write_control(state.ui_ring, tempo_port, 140.0f), ZIX_STATUS_SUCCESS);
+  ASSERT_EQ(ring_write_event(state.ui_ring, control_in, 3, urids.midi_MidiEvent, note),
+            ZIX_STATUS_SUCCESS);
+  ASSERT_EQ(ring_write_update_request(state.ui_ring), ZIX_STATUS_SUCCESS);
 
   EXPECT_EQ(process_run(&state, 128), PROCESS_SUCCESS);
   EXPECT_EQ(state.control_values[tempo_port], 140.0f);
@@ -61,93 +62,121 @@ TEST_F(ProcessTest, MessagesOfOnePassTakeEffectBeforeThePluginRuns) {
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].frames, 128u);
   EXPECT_EQ(got[0].type, urids.midi_MidiEvent);
-  EXPECT_EQ(got[0].size, 3u);
+  EXPECT_EQ(got[0].body.size(), 3u);
   EXPECT_EQ(got[1].frames, 128u);
   EXPECT_EQ(got[1].type, urids.atom_Object);
-  EXPECT_EQ(got[1].size, 8u);
+  EXPECT_EQ(got[1].body.size(), 8u);
   EXPECT_EQ(zix_ring_read_space(state.ui_ring), 0u);
 }
 
 TEST_F(ProcessTest, UndeliverableEventsAreSkippedWhole) {
   const uint8_t note[3] = {0x90, 60, 100};
-  // To a port without event buffer, and larger than the read buffer.
-  ASSERT_EQ(ring_write_event(state.ui_ring, control_port, 3, urids.midi_MidiEvent, note), 0);
-  settings.ring_size = 1 << 17;
-  ZixRing* big = zix_ring_new(nullptr, 1 << 18);
-  std::swap(big, state.ui_ring);
-  ASSERT_EQ(ring_write_event(state.ui_ring, control_port, 3, urids.midi_MidiEvent, note), 0);
-  std::vector<uint8_t> huge(70000);
+  const std::vector<uint8_t> huge(70000); // more than the read buffer holds
+  ASSERT_GT(zix_ring_capacity(state.ui_ring), 2 * huge.size());
+  ASSERT_EQ(ring_write_event(state.ui_ring, control_port, 3, urids.midi_MidiEvent, note),
+            ZIX_STATUS_SUCCESS); // a port without event buffer
   ASSERT_EQ(ring_write_event(state.ui_ring, control_in, 70000, urids.midi_MidiEvent, huge.data()),
-            0);
-  ASSERT_EQ(ring_write_control(state.ui_ring, tempo_port, 90.0f), 0);
+            ZIX_STATUS_SUCCESS);
+  ASSERT_EQ(ring_write_control(state.ui_ring, tempo_port, 90.0f), ZIX_STATUS_SUCCESS);
 
   EXPECT_EQ(apply_ui_messages(&state, 64), PROCESS_SUCCESS);
   EXPECT_EQ(state.control_values[tempo_port], 90.0f);
   EXPECT_TRUE(events(control_in).empty());
   EXPECT_EQ(zix_ring_read_space(state.ui_ring), 0u);
-  std::swap(big, state.ui_ring);
-  zix_ring_free(big);
 }
 
 TEST_F(ProcessTest, UnknownTypeStopsThePassAndLaterMessagesWait) {
   const MessageHeader odd{99, 0};
-  ASSERT_EQ(ring_write_message(state.ui_ring, &odd, sizeof(odd), nullptr, 0), 0);
-  ASSERT_EQ(ring_write_control(state.ui_ring, tempo_port, 60.0f), 0);
+  ASSERT_EQ(ring_write_message(state.ui_ring, &odd, sizeof(odd), nullptr, 0), ZIX_STATUS_SUCCESS);
+  ASSERT_EQ(ring_write_control(state.ui_ring, tempo_port, 60.0f), ZIX_STATUS_SUCCESS);
   EXPECT_EQ(process_run(&state, 64), PROCESS_ERR_MESSAGE_TYPE);
-  EXPECT_EQ(state.control_values[tempo_port], 0.0f);
+  EXPECT_EQ(state.control_values[tempo_port], 120.0f); // still the port's default
   EXPECT_EQ(process_run(&state, 64), PROCESS_SUCCESS);
   EXPECT_EQ(state.control_values[tempo_port], 60.0f);
 }
 
-TEST_F(ProcessTest, PauseReadWhileRunningIsLeftForTheBackendToAcknowledge) {
-  send_run_state(PAUSED);
-  EXPECT_EQ(process_run(&state, 64), PROCESS_SUCCESS);
+class TracedProcessTest : public ProcessTest {
+protected:
+  void SetUp() override {
+    rig.host.options.trace = 1;
+    ProcessTest::SetUp();
+  }
+};
+
+// The audio thread only counts a failed pass and keeps its status; the
+// main thread takes both, and nothing is printed on the way.
+TEST_F(TracedProcessTest, FailedPassesAreCountedForTheMainThreadAndNothingIsPrinted) {
+  ASSERT_TRUE(state.trace);
+  const MessageHeader odd{99, 0};
+  const MessageHeader control_without_body{CONTROL_CHANGE, sizeof(ControlChange)};
+  struct Case {
+    std::vector<MessageHeader> failing; // one per cycle
+    uint32_t failures;
+    int last_error;
+  };
+  for (const Case& c : {Case{{odd}, 1, PROCESS_ERR_MESSAGE_TYPE},
+                        Case{{odd, control_without_body}, 2, PROCESS_ERR_CONTROL}}) {
+    testing::internal::CaptureStderr();
+    for (const MessageHeader& header : c.failing) {
+      ASSERT_EQ(ring_write_message(state.ui_ring, &header, sizeof(header), nullptr, 0),
+                ZIX_STATUS_SUCCESS);
+      rig.cycle();
+    }
+    rig.cycle(); // a clean pass counts nothing
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    int last_error = 0;
+    EXPECT_EQ(take_ui_pass_failures(&state, &last_error), c.failures);
+    EXPECT_EQ(last_error, c.last_error);
+    EXPECT_EQ(take_ui_pass_failures(&state, &last_error), 0u);
+  }
+}
+
+TEST_F(ProcessTest, PauseReadWhileRunningIsAcknowledgedAtTheEndOfTheCycle) {
+  rig.send_run_state(PAUSED);
+  const int status = process_run(&state, 64);
+  EXPECT_EQ(status, PROCESS_SUCCESS);
   EXPECT_EQ(state.run_state.load(), PAUSED);
   EXPECT_EQ(zix_sem_try_wait(&state.paused), ZIX_STATUS_UNAVAILABLE);
+  process_cycle_end(&state, status);
+  EXPECT_EQ(zix_sem_try_wait(&state.paused), ZIX_STATUS_SUCCESS);
 
   // Read by a paused cycle, a pause is acknowledged at once.
-  send_run_state(PAUSED);
+  rig.send_run_state(PAUSED);
   process_paused(&state, 64);
   EXPECT_EQ(zix_sem_try_wait(&state.paused), ZIX_STATUS_SUCCESS);
 
-  send_run_state(RUNNING);
+  rig.send_run_state(RUNNING);
   process_paused(&state, 64);
   EXPECT_EQ(state.run_state.load(), RUNNING);
   EXPECT_EQ(zix_sem_try_wait(&state.paused), ZIX_STATUS_UNAVAILABLE);
 }
 
 // The main thread pauses a running audio thread and resumes it, as a state
-// restore does; the audio thread acknowledges after its cycle, as a backend.
+// restore does; the audio thread runs the engine's cycles.
 TEST_F(ProcessTest, PauseAndResumeAcrossThreads) {
   std::atomic<bool> stop{false};
   std::atomic<uint32_t> running_cycles{0};
   std::atomic<uint32_t> paused_cycles{0};
   std::thread audio([&] {
     while (!stop.load()) {
-      if (state.run_state.load() == RUNNING) {
-        process_run(&state, 256);
-        ++running_cycles;
-        if (state.run_state.load() == PAUSED) {
-          zix_sem_post(&state.paused);
-        }
-      } else {
-        process_paused(&state, 256);
-        ++paused_cycles;
-      }
+      // Only this thread changes the run state while the host is active.
+      // Counted before the cycle: a running one acknowledges a pause last.
+      ++(state.run_state.load() == RUNNING ? running_cycles : paused_cycles);
+      rig.cycle();
       std::this_thread::yield();
     }
   });
 
   for (int round = 0; round < 20; ++round) {
-    send_run_state(PAUSED);
-    ASSERT_EQ(zix_sem_timed_wait(&state.paused, 5, 0), ZIX_STATUS_SUCCESS);
+    ASSERT_TRUE(rig.pause());
     const uint32_t ran = running_cycles.load();
     EXPECT_EQ(state.run_state.load(), PAUSED);
-    while (paused_cycles.load() < static_cast<uint32_t>(round + 1) * 2) {
+    const uint32_t paused_before = paused_cycles.load();
+    while (paused_cycles.load() < paused_before + 2) {
       std::this_thread::yield();
     }
     EXPECT_EQ(running_cycles.load(), ran); // the plugin stays still while paused
-    send_run_state(RUNNING);
+    rig.send_run_state(RUNNING);
     while (running_cycles.load() == ran) {
       std::this_thread::yield();
     }
@@ -159,11 +188,13 @@ TEST_F(ProcessTest, PauseAndResumeAcrossThreads) {
 // A writer keeps adding messages while passes run: every pass ends on a
 // message boundary, and what a pass did not count waits for the next.
 TEST_F(ProcessTest, MessagesWrittenDuringAPassWaitForTheNextOne) {
-  constexpr int total = 20000;
+  // Enough for the ring to fill and wrap around several times.
+  const int total = static_cast<int>(4 * zix_ring_capacity(state.ui_ring) / 16);
   std::atomic<bool> done{false};
   std::thread writer([&] {
     for (int i = 1; i <= total;) {
-      if (ring_write_control(state.ui_ring, control_port, static_cast<float>(i)) == 0) {
+      if (ring_write_control(state.ui_ring, control_port, static_cast<float>(i)) ==
+          ZIX_STATUS_SUCCESS) {
         ++i;
       }
     }

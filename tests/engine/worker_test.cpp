@@ -1,16 +1,13 @@
 #include "engine/worker.hpp"
+#include "harness/wait_for.hpp"
 
-#include <chrono>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <pthread.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
-
-using namespace std::chrono_literals;
 
 // Stands in for a plugin: work() echoes each request back as a response,
 // prefixed with "re:", and everything it sees is recorded.
@@ -77,14 +74,7 @@ protected:
   }
 
   bool wait_for_work(size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (recorder.worked_count() < count) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        return false;
-      }
-      std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return wait_for([&] { return recorder.worked_count() >= count; });
   }
 
   ZixSem lock;
@@ -144,15 +134,35 @@ TEST_F(WorkerTest, RestartsAfterStop) {
   EXPECT_EQ(recorder.worked, (std::vector<std::string>{"first", "second"}));
 }
 
-TEST_F(WorkerTest, SynchronousWorkerWorksBeforeReturning) {
+// The schedule of a state restore works at once, on the main thread; the
+// real-time schedule, which must not take the lock that work() runs
+// under, refuses a synchronous worker.
+TEST_F(WorkerTest, RestoreScheduleWorksBeforeReturningAndRunRefusesASynchronousWorker) {
   make(false);
   EXPECT_EQ(worker->state.load(), WORKER_SYNCHRONOUS);
   EXPECT_EQ(worker_start(worker), 0); // nothing to start
-  EXPECT_EQ(request("now"), LV2_WORKER_SUCCESS);
+  EXPECT_EQ(request("from run"), LV2_WORKER_ERR_UNKNOWN);
+  EXPECT_EQ(worker_request_sync(worker, 3, "now"), LV2_WORKER_SUCCESS);
   EXPECT_EQ(recorder.worked, (std::vector<std::string>{"now"}));
   EXPECT_TRUE(recorder.delivered.empty());
   worker_deliver_replies(worker, &recorder);
   EXPECT_EQ(recorder.delivered, (std::vector<std::string>{"re:now"}));
+  EXPECT_EQ(worker_request_sync(worker, 0, "x"), LV2_WORKER_ERR_UNKNOWN);
+
+  // A restore that hands the threaded worker's handle to this function
+  // (as eg-sampler does) is still worked on at once, not queued, whether
+  // the thread runs or not; the reply comes back through that worker.
+  Worker* threaded = worker_create(&lock, true, nullptr);
+  ASSERT_NE(threaded, nullptr);
+  worker_bind(threaded, &iface, &recorder);
+  EXPECT_EQ(worker_request_sync(threaded, 1, "a"), LV2_WORKER_SUCCESS);
+  ASSERT_EQ(worker_start(threaded), 0);
+  EXPECT_EQ(worker_request_sync(threaded, 1, "b"), LV2_WORKER_SUCCESS);
+  EXPECT_EQ(recorder.worked, (std::vector<std::string>{"now", "a", "b"}));
+  EXPECT_EQ(zix_ring_read_space(threaded->requests), 0u);
+  worker_deliver_replies(threaded, &recorder);
+  EXPECT_EQ(recorder.delivered, (std::vector<std::string>{"re:now", "re:a", "re:b"}));
+  worker_destroy(threaded);
 }
 
 // A plugin that lists the worker extension but returns no interface.
@@ -160,6 +170,7 @@ TEST_F(WorkerTest, MissingInterfaceIsNeverCalled) {
   make(false);
   worker_bind(worker, nullptr, &recorder);
   EXPECT_EQ(request("x"), LV2_WORKER_ERR_UNKNOWN);
+  EXPECT_EQ(worker_request_sync(worker, 1, "x"), LV2_WORKER_ERR_UNKNOWN);
   const char reply[] = "orphan";
   ASSERT_EQ(worker_reply(worker, sizeof(reply), reply), LV2_WORKER_SUCCESS);
   worker_deliver_replies(worker, &recorder);
@@ -173,6 +184,7 @@ TEST_F(WorkerTest, MissingInterfaceIsNeverCalled) {
   worker_cycle_end(nullptr);
   worker_stop(nullptr);
   EXPECT_EQ(worker_request(nullptr, 1, "x"), LV2_WORKER_ERR_UNKNOWN);
+  EXPECT_EQ(worker_request_sync(nullptr, 1, "x"), LV2_WORKER_ERR_UNKNOWN);
 }
 
 } // namespace

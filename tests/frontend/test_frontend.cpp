@@ -38,6 +38,8 @@ void test_frontend_reset() {
   frontend.shown.clear();
 }
 
+namespace {
+
 int gui_init(Host* host) {
   ++frontend.init_calls;
   if (frontend.init) {
@@ -105,3 +107,10 @@ void gui_show_control(Host* host, Control* control) {
   shown.ui_updating = host->ui_updating;
   frontend.shown.push_back(std::move(shown));
 }
+
+} // namespace
+
+const Frontend bexo_frontend = {
+    gui_init,         gui_run,          gui_close,         gui_native_ui_type,
+    gui_refresh_rate, gui_scale_factor, gui_choose_plugin, gui_show_control,
+};

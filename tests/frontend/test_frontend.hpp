@@ -1,8 +1,9 @@
 #pragma once
 
-// The tests' own front end: every Frontend operation, with what a real
-// front end takes from the display settable by the test, and a record of
-// every control it was asked to show.
+// The tests' own front end: every Frontend operation (its table is
+// bexo_frontend, so a test program links this or a real front end, not
+// both), with what a real front end takes from the display settable by the
+// test, and a record of every control it was asked to show.
 
 #include <atomic>
 #include <cstdint>

@@ -9,21 +9,21 @@ namespace {
 TEST(TestFrontend, AnswersWhatTheTestSet) {
   test_frontend_reset();
   TestFrontend& f = test_frontend();
-  EXPECT_EQ(gui_native_ui_type(), nullptr);
+  EXPECT_EQ(bexo_frontend.gui_native_ui_type(), nullptr);
   f.native_ui_type = "http://lv2plug.in/ns/extensions/ui#Gtk3UI";
-  EXPECT_STREQ(gui_native_ui_type(), "http://lv2plug.in/ns/extensions/ui#Gtk3UI");
+  EXPECT_STREQ(bexo_frontend.gui_native_ui_type(), "http://lv2plug.in/ns/extensions/ui#Gtk3UI");
   f.refresh_rate = 144.0f;
   f.scale_factor = 2.0f;
   f.init_status = 3;
   Host host{};
-  EXPECT_EQ(gui_refresh_rate(&host), 144.0f);
-  EXPECT_EQ(gui_scale_factor(&host), 2.0f);
-  EXPECT_EQ(gui_init(&host), 3);
+  EXPECT_EQ(bexo_frontend.gui_refresh_rate(&host), 144.0f);
+  EXPECT_EQ(bexo_frontend.gui_scale_factor(&host), 2.0f);
+  EXPECT_EQ(bexo_frontend.gui_init(&host), 3);
 
   LilvWorld* world = lilv_world_new();
-  EXPECT_EQ(gui_choose_plugin(world), nullptr);
+  EXPECT_EQ(bexo_frontend.gui_choose_plugin(world), nullptr);
   f.plugin_choice = "urn:bexo:test:controls";
-  LilvNode* choice = gui_choose_plugin(world);
+  LilvNode* choice = bexo_frontend.gui_choose_plugin(world);
   ASSERT_NE(choice, nullptr);
   EXPECT_STREQ(lilv_node_as_uri(choice), "urn:bexo:test:controls");
   lilv_node_free(choice);
@@ -40,23 +40,23 @@ TEST(TestFrontend, RunTicksAtTheUpdateRateUntilClosedTwice) {
   f.open = [&](Host*) { return ++opened, 0; };
   f.tick = [&](Host* h) {
     if (f.ticks == 4) {
-      gui_close(h); // as the periodic update does when asked to quit
+      bexo_frontend.gui_close(h); // as the periodic update does when asked to quit
     }
   };
   f.close = [&](Host*) { ++closed; };
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(gui_run(&host), 0);
+  EXPECT_EQ(bexo_frontend.gui_run(&host), 0);
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(f.ticks, 5);
   EXPECT_GE(elapsed, std::chrono::milliseconds(100));
   EXPECT_EQ(opened, 1);
   EXPECT_EQ(closed, 1);
-  gui_close(&host); // main's call after gui_run does no harm
+  bexo_frontend.gui_close(&host); // main's call after gui_run does no harm
   EXPECT_EQ(f.close_calls, 2);
 
   test_frontend_reset();
   test_frontend().open = [](Host*) { return 7; };
-  EXPECT_EQ(gui_run(&host), 7);
+  EXPECT_EQ(bexo_frontend.gui_run(&host), 7);
   EXPECT_EQ(test_frontend().ticks, 0);
 }
 

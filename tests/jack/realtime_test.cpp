@@ -5,32 +5,21 @@
 // traffic, and checks every frame that comes back.
 
 #include "engine/realtime_guard.hpp"
+#include "harness/wait_for.hpp"
 #include "jack/process_callback.hpp"
-#include "world.hpp"
+#include "jack_suite.hpp"
 
+#include <chrono>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <thread>
 
 namespace {
 
-// Ports of the controls fixture.
-constexpr uint32_t controls_in_l = 0;
-constexpr uint32_t controls_in_r = 1;
-constexpr uint32_t controls_out_l = 2;
-constexpr uint32_t controls_gain = 4;
-constexpr uint32_t controls_echo_in = 16;
-
-// Ports of the io fixture.
-constexpr uint32_t io_audio_in = 0;
-constexpr uint32_t io_audio_out = 1;
-constexpr uint32_t io_cv_in = 2;
-constexpr uint32_t io_cv_out = 3;
-constexpr uint32_t io_events_in = 4;
-constexpr uint32_t io_events_out = 5;
-constexpr uint32_t io_latency_set = 8;
-
 std::atomic<uint64_t> guarded_cycles{0};
 
+// Runs the backend's process callback inside a section, in place of the
+// registration that the open made.
 int guarded_process(jack_nframes_t nframes, void* data) {
   RealtimeSection section;
   const int result = process_callback(nframes, data);
@@ -38,14 +27,9 @@ int guarded_process(jack_nframes_t nframes, void* data) {
   return result;
 }
 
-// Runs the backend's process callback inside a section, in place of the
-// registration that audio_open made.
-void guard(HostRig& rig) {
-  jack_set_process_callback(rig.backend.client, guarded_process, &rig.backend);
-}
-
-// The controls fixture with its left input and right output refused by
-// JACK, so that the stand-in buffers are in use, beside the io fixture.
+// The controls fixture, with its left input and right output refused by
+// JACK when asked, so that the stand-in buffers are in use, beside the io
+// fixture; both run under the guard.
 struct GuardedWorld {
   // Source: 0, 1 to controls; 2 to io audio, 3 to io CV; MIDI 0 to io.
   Source source{4, 1};
@@ -55,24 +39,15 @@ struct GuardedWorld {
   HostRig io;
 
   bool open(bool refuse_ports) {
-    if (!controls.load("urn:bexo:test:controls") || controls.open_client("bexo-rt-controls") ||
-        !controls.prepare()) {
+    if (!open_controls(controls, "bexo-rt-controls", refuse_ports)) {
       return false;
     }
-    controls.state.control_values[controls_gain] = 0.75f;
-    controls.state.control_values[controls_echo_in] = 3.0f;
-    if (refuse_ports) {
-      // Names the plugin's ports want, taken before the backend asks.
-      jack_port_register(controls.backend.client, "in_l", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput,
-                         0);
-      jack_port_register(controls.backend.client, "out_r", JACK_DEFAULT_AUDIO_TYPE,
-                         JackPortIsOutput, 0);
-    }
-    controls.setup_ports();
-    guard(controls);
-    controls.start();
-    if (!io.open_and_start("urn:bexo:test:io", "bexo-rt-io", guard) || !source.activate() ||
-        !sink.activate()) {
+    ProcessState& process = controls.host.process;
+    process.control_values[controls_gain] = 0.75f;
+    process.control_values[controls_echo_in] = 3.0f;
+    if (!start_rig(controls, guarded_process) ||
+        !open_running(io, "urn:bexo:test:io", "bexo-rt-io", guarded_process) ||
+        !source.activate() || !sink.activate()) {
       return false;
     }
     // A refused input's name belongs to the port that took it: the stream
@@ -88,21 +63,18 @@ struct GuardedWorld {
            connect_ports(sink.client, io.port_name(io_events_out), sink.midi_name(0));
   }
 
-  bool wait_cycles(uint64_t n) {
-    const uint64_t until = sink.cycles.load() + n;
-    return wait_for([&] { return sink.cycles.load() >= until; });
-  }
+  bool wait_cycles(uint64_t n) const { return ::wait_cycles(sink, n); }
 
   // What the UI side sends in a frame of its own: control values, a
   // non-MIDI event and an update request for the io fixture's control
   // input, and a control value for the controls fixture.
   void send_ui_traffic(float latency) {
-    ring_write_control(controls.state.ui_ring, controls_gain, 0.75f);
+    ZixRing* const io_ring = io.host.process.ui_ring;
+    ring_write_control(controls.host.process.ui_ring, controls_gain, 0.75f);
     const int32_t value = 7;
-    ring_write_event(io.state.ui_ring, io_events_in, sizeof(value), io.urids.atom_Int, &value);
-    const MessageHeader request{UPDATE_REQUEST, 0};
-    ring_write_message(io.state.ui_ring, &request, sizeof(request), nullptr, 0);
-    ring_write_control(io.state.ui_ring, io_latency_set, latency);
+    ring_write_event(io_ring, io_events_in, sizeof(value), io.host.urids.atom_Int, &value);
+    ring_write_update_request(io_ring);
+    ring_write_control(io_ring, io_latency_set, latency);
   }
 };
 
@@ -154,8 +126,8 @@ TEST(ProcessCallbackRealtime, EveryPathWithoutAllocatingOrLocking) {
   const auto step = [&](float latency) {
     w.send_ui_traffic(latency);
     ASSERT_TRUE(w.wait_cycles(6));
-    traffic.count(w.io.drain(), w.io.urids);
-    traffic.count(w.controls.drain(), w.controls.urids);
+    traffic.count(w.io.drain(), w.io.host.urids);
+    traffic.count(w.controls.drain(), w.controls.host.urids);
   };
   jack_transport_locate(control, 4800);
   step(10.0f);
@@ -178,8 +150,8 @@ TEST(ProcessCallbackRealtime, EveryPathWithoutAllocatingOrLocking) {
   w.io.send_run_state(RUNNING);
   w.controls.send_run_state(RUNNING);
   step(60.0f);
-  EXPECT_EQ(w.io.state.run_state.load(), RUNNING);
-  EXPECT_EQ(w.controls.state.run_state.load(), RUNNING);
+  EXPECT_EQ(w.io.host.process.run_state.load(), RUNNING);
+  EXPECT_EQ(w.controls.host.process.run_state.load(), RUNNING);
 
   EXPECT_EQ(realtime_violations(), 0) << first_realtime_violation();
   EXPECT_GT(guarded_cycles.load(), cycles_before + 50);
@@ -190,6 +162,64 @@ TEST(ProcessCallbackRealtime, EveryPathWithoutAllocatingOrLocking) {
   EXPECT_GE(traffic.objects, 4u);
   EXPECT_GE(traffic.latency, 5u);
   EXPECT_GT(traffic.controls, 2u);
+}
+
+// One round of the soak's transport script, every 100 ms: rolling,
+// relocating, stopping and new tempos, with and without BBT, and two
+// buffer-size changes.
+void soak_round(GuardedWorld& w, int tick) {
+  jack_client_t* control = w.source.client;
+  switch (tick % 40) {
+  case 0:
+    jack_transport_start(control);
+    break;
+  case 10:
+    jack_transport_locate(control, static_cast<jack_nframes_t>(tick) * 1000);
+    break;
+  case 20:
+    w.source.bpm.store(60.0 + tick % 120);
+    w.source.bbt.store(tick % 80 != 20);
+    jack_transport_stop(control);
+    break;
+  case 30:
+    w.source.bpm.store(100.0 + tick % 50);
+    jack_transport_locate(control, 5000);
+    break;
+  default:
+    break;
+  }
+  if (tick == 100) {
+    ASSERT_EQ(jack_set_buffer_size(control, 512), 0);
+  } else if (tick == 200) {
+    ASSERT_EQ(jack_set_buffer_size(control, 256), 0);
+  }
+}
+
+// Every frame that came back is the stream after the gain.  The stream may
+// break only where the server itself dropped a cycle and said so (an xrun:
+// on a loaded machine a server without real-time scheduling misses
+// deadlines); without xruns not one frame or note may be missing.
+void expect_nothing_lost(const GuardedWorld& w, const Traffic& traffic, int rounds) {
+  const uint64_t thirty_seconds = 30 * 48000;
+  const uint64_t xruns = w.sink.xruns.load();
+  for (const int port : {0, 1, 2}) {
+    SCOPED_TRACE(port);
+    EXPECT_GE(w.sink.checked_frames(port), thirty_seconds);
+    EXPECT_EQ(w.sink.bad_frames(port), 0u);
+    EXPECT_LE(w.sink.breaks(port), xruns);
+  }
+  const std::vector<MidiRecord> notes = w.sink.recorded_midi();
+  EXPECT_GE(notes.size(), thirty_seconds / 512);
+  EXPECT_LE(note_gaps(notes), xruns);
+  EXPECT_GE(traffic.midi, notes.size());
+  EXPECT_GE(traffic.objects, 20u);
+
+  std::printf("soak: %llu frames checked per port, %llu bad, %llu breaks, %zu notes, %zu gaps, "
+              "%zu positions, %d UI rounds, %llu xruns\n",
+              static_cast<unsigned long long>(w.sink.checked_frames(0)),
+              static_cast<unsigned long long>(w.sink.bad_frames(0)),
+              static_cast<unsigned long long>(w.sink.breaks(0)), notes.size(), note_gaps(notes),
+              traffic.objects, rounds, static_cast<unsigned long long>(xruns));
 }
 
 TEST(Soak, ThirtySecondsOfTrafficLoseNoFrame) {
@@ -206,72 +236,25 @@ TEST(Soak, ThirtySecondsOfTrafficLoseNoFrame) {
   reset_realtime_violations();
 
   Traffic traffic;
-  jack_client_t* control = w.source.client;
   ASSERT_TRUE(w.source.become_master());
   const auto start = std::chrono::steady_clock::now();
   int tick = 0;
   for (; std::chrono::steady_clock::now() - start < 32s; ++tick) {
     std::this_thread::sleep_for(100ms);
     w.send_ui_traffic(static_cast<float>(tick % 50));
-    traffic.count(w.io.drain(), w.io.urids);
-    traffic.count(w.controls.drain(), w.controls.urids);
-    switch (tick % 40) {
-    case 0:
-      jack_transport_start(control);
-      break;
-    case 10:
-      jack_transport_locate(control, static_cast<jack_nframes_t>(tick) * 1000);
-      break;
-    case 20:
-      w.source.bpm.store(60.0 + tick % 120);
-      w.source.bbt.store(tick % 80 != 20);
-      jack_transport_stop(control);
-      break;
-    case 30:
-      w.source.bpm.store(100.0 + tick % 50);
-      jack_transport_locate(control, 5000);
-      break;
-    default:
-      break;
-    }
-    if (tick == 100) {
-      ASSERT_EQ(jack_set_buffer_size(control, 512), 0);
-    } else if (tick == 200) {
-      ASSERT_EQ(jack_set_buffer_size(control, 256), 0);
-    }
+    traffic.count(w.io.drain(), w.io.host.urids);
+    traffic.count(w.controls.drain(), w.controls.host.urids);
+    ASSERT_NO_FATAL_FAILURE(soak_round(w, tick));
   }
-  jack_transport_stop(control);
-  jack_release_timebase(control);
+  jack_transport_stop(w.source.client);
+  jack_release_timebase(w.source.client);
   w.sink.disarm();
   ASSERT_TRUE(w.wait_cycles(4));
-  traffic.count(w.io.drain(), w.io.urids);
+  traffic.count(w.io.drain(), w.io.host.urids);
 
   EXPECT_EQ(realtime_violations(), 0) << first_realtime_violation();
-  // Every frame that came back is the stream after the gain.  The stream
-  // may break only where the server itself dropped a cycle and said so (an
-  // xrun: on a loaded machine a server without real-time scheduling misses
-  // deadlines); without xruns not one frame or note may be missing.
-  const uint64_t thirty_seconds = 30 * 48000;
-  const uint64_t xruns = w.sink.xruns.load();
-  for (const int port : {0, 1, 2}) {
-    SCOPED_TRACE(port);
-    EXPECT_GE(w.sink.checked_frames(port), thirty_seconds);
-    EXPECT_EQ(w.sink.bad_frames(port), 0u);
-    EXPECT_LE(w.sink.breaks(port), xruns);
-  }
-  const std::vector<MidiRecord> notes = w.sink.recorded_midi();
-  EXPECT_GE(notes.size(), thirty_seconds / 512);
-  EXPECT_LE(note_gaps(notes), xruns);
-  EXPECT_GE(traffic.midi, notes.size());
-  EXPECT_GE(traffic.objects, 20u);
-  EXPECT_EQ(w.controls.settings.max_block_length, 256u);
-
-  std::printf("soak: %llu frames checked per port, %llu bad, %llu breaks, %zu notes, %zu gaps, "
-              "%zu positions, %d UI rounds, %llu xruns\n",
-              static_cast<unsigned long long>(w.sink.checked_frames(0)),
-              static_cast<unsigned long long>(w.sink.bad_frames(0)),
-              static_cast<unsigned long long>(w.sink.breaks(0)), notes.size(), note_gaps(notes),
-              traffic.objects, tick, static_cast<unsigned long long>(w.sink.xruns.load()));
+  expect_nothing_lost(w, traffic, tick);
+  EXPECT_EQ(w.controls.host.settings.max_block_length, 256u);
 }
 
 } // namespace

@@ -2,7 +2,8 @@
 // the host to quit.  This program starts and stops a server of its own, so
 // it runs outside the launcher and never beside another server.
 
-#include "world.hpp"
+#include "harness/wait_for.hpp"
+#include "jack_suite.hpp"
 
 #include <csignal>
 #include <cstdlib>
@@ -61,12 +62,12 @@ TEST(Shutdown, StoppingTheServerPostsQuit) {
 
   {
     HostRig rig;
-    ASSERT_TRUE(rig.open_and_start("urn:bexo:test:io", "bexo-shutdown"));
-    ASSERT_TRUE(wait_for([&] { return rig.state.pending_frames > 0; }));
-    EXPECT_EQ(zix_sem_try_wait(&rig.quit_sem), ZIX_STATUS_UNAVAILABLE);
+    ASSERT_TRUE(open_running(rig, "urn:bexo:test:io", "bexo-shutdown"));
+    ASSERT_TRUE(wait_for([&] { return rig.host.process.pending_frames > 0; }));
+    EXPECT_EQ(zix_sem_try_wait(&rig.host.quit_sem), ZIX_STATUS_UNAVAILABLE);
 
     ASSERT_TRUE(stop_server(server));
-    EXPECT_EQ(zix_sem_timed_wait(&rig.quit_sem, 15, 0), ZIX_STATUS_SUCCESS);
+    EXPECT_EQ(zix_sem_timed_wait(&rig.host.quit_sem, 15, 0), ZIX_STATUS_SUCCESS);
   }
 
   // A JACK 2 server stopped while a client is attached leaves its entry in

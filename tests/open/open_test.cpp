@@ -85,16 +85,17 @@ struct FailureCase {
 extern "C" void __lsan_disable() __attribute__((weak));
 
 // Runs one failing open in a child process, which then exits as a front end
-// would after a failed open: without host_close, through exit().  What the
-// open made is left for the process's end, so no leak check applies.
+// would after a failed open: without host_close, through exit(), so the
+// rig's destructor never runs.  What the open made is left for the
+// process's end, so no leak check applies.
 int run_failure(const FailureCase& c, const fs::path& dir) {
   if (__lsan_disable) {
     __lsan_disable();
   }
   test_frontend_reset();
-  PreparedHost prepared;
-  Host& host = prepared.host;
-  const std::vector<LogLine>& lines = prepared.lines;
+  HostRig rig;
+  Host& host = rig.host;
+  const std::vector<LogLine>& lines = rig.lines;
   if (c.configure) {
     c.configure(&host, dir);
   }
@@ -193,9 +194,9 @@ int open_without_memory_locking() {
   if (!forbid_memory_locking(256 * 1024)) {
     return 10;
   }
-  PreparedHost prepared;
-  Host& host = prepared.host;
-  const std::vector<LogLine>& lines = prepared.lines;
+  HostRig rig;
+  Host& host = rig.host;
+  const std::vector<LogLine>& lines = rig.lines;
   if (const int status = host_open(&host, "urn:bexo:test:ports")) {
     std::fprintf(stderr, "open failed with %d:", status);
     for (const LogLine& line : lines) {
@@ -207,7 +208,7 @@ int open_without_memory_locking() {
     return line.level == LOG_LEVEL_WARNING &&
            line.text == "Failed to lock ring memory; audio may drop out when memory is short";
   });
-  host_close(&host);
+  rig.close();
   return warnings == 1 ? 0 : 12;
 }
 
@@ -246,7 +247,8 @@ TEST_F(OpenTest, StateFileOpensItsPluginWithItsValues) {
 
 TEST_F(OpenTest, CloseRemovesTheScratchDirectoryWithThePluginsFiles) {
   ASSERT_EQ(open("urn:bexo:test:params"), 0);
-  char* path = make_path(&host, "sub/file.txt");
+  StateHost* state = &host;
+  char* path = make_path(state, "sub/file.txt");
   ASSERT_NE(path, nullptr);
   write_file(path, "made by the plugin");
   std::free(path);
@@ -255,8 +257,7 @@ TEST_F(OpenTest, CloseRemovesTheScratchDirectoryWithThePluginsFiles) {
   ASSERT_TRUE(fs::exists(dir));
 
   lines.clear();
-  host_close(&host);
-  opened = false;
+  rig.close();
   EXPECT_FALSE(fs::exists(dir));
   EXPECT_TRUE(logged(LOG_LEVEL_WARNING).empty());
 }

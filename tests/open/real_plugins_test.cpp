@@ -3,11 +3,12 @@
 // the world outside: audio, MIDI, the transport and latency.
 
 #include "engine/message.hpp"
+#include "harness/jack_world.hpp"
 #include "harness/ring_messages.hpp"
+#include "harness/wait_for.hpp"
 #include "open_fixture.hpp"
 #include "state/control.hpp"
 #include "ui/ui_update.hpp"
-#include "world.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -20,7 +21,7 @@ class RealPlugin : public OpenHost {
 protected:
   void start(const char* uri) {
     ASSERT_EQ(open(uri), 0);
-    host_activate(&host);
+    ASSERT_EQ(rig.activate(), 0);
   }
 
   // The UI side's part of a run: the periodic update, ticking until

@@ -11,6 +11,7 @@
 #include "host/host.hpp"
 #include "host/host_open.hpp"
 #include "host/lifecycle.hpp"
+#include "host/periodic_update.hpp"
 #include "state/control.hpp"
 #include "ui/ui_update.hpp"
 
@@ -65,7 +66,11 @@ const bool scripted = [] {
       report("failed");
       return -status;
     }
-    host_activate(host);
+    if (host_activate(host)) {
+      report("failed");
+      host_close(host);
+      return 1;
+    }
     report("active");
     raise_requested_signals("BEXO_TEST_RAISE");
     return 0;

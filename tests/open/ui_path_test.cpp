@@ -259,7 +259,7 @@ TEST_F(UiPath, PeriodicUpdateDeliversControlsEventsAndStopsAtAnUnknownType) {
   EXPECT_EQ(shown, (std::vector<std::pair<std::string, double>>{
                        {"level", 0.5}, {"float", 7.5}, {"int", 42}}));
   EXPECT_EQ(logged(LOG_LEVEL_ERROR),
-            std::vector<std::string>{"Unknown message type in process ring\n"});
+            std::vector<std::string>{"Unknown message type in process ring"});
   EXPECT_TRUE(drain_ui_ring().empty()); // nothing went back to the plugin
 
   test_frontend().shown.clear();

@@ -113,6 +113,15 @@ TEST(BexoQt, WithoutAnArgumentItExitsWithOneAndNoWindow) {
   EXPECT_EQ(exit_status(pid), 1);
 }
 
+TEST(BexoQt, AnAudioClientThatCannotBeActivatedEndsTheRunWithOneAndSaysWhy) {
+  // Without sound the run would be useless: it must not go on silently.
+  const std::string output = shell("LD_PRELOAD=" BEXO_REFUSED_ACTIVATION " " BEXO_QT_PATH
+                                   " urn:bexo:test:controls 2>&1; echo status $?");
+  EXPECT_NE(output.find("error: Failed to activate the audio client\n"), std::string::npos)
+      << output;
+  EXPECT_EQ(output.substr(output.rfind('\n') + 1), "status 1") << output;
+}
+
 TEST(BexoQt, ControlsFixtureOpensTheGenericPanelAndEndsOnSigint) {
   const pid_t pid = start_bexo_qt({"urn:bexo:test:controls"});
   ASSERT_GT(pid, 0);

@@ -2,9 +2,11 @@
 // its dial and back, what the value text says, and the order of the panel.
 
 #include "engine/message.hpp"
+#include "harness/host_rig.hpp"
 #include "harness/ring_messages.hpp"
-#include "host/host.hpp"
-#include "qt/bexo_qt.hpp"
+#include "qt/control_panel.hpp"
+#include "qt/controller.hpp"
+#include "state/control.hpp"
 
 #include <QApplication>
 #include <QDial>
@@ -47,34 +49,15 @@ protected:
 
   virtual const char* plugin_uri() const { return "urn:bexo:test:controls"; }
 
-  // A host with just what the panel reads: the plugin, its ports and the
-  // ring a dial writes to.
-  void SetUp() override {
-    host.world = lilv_world_new();
-    lilv_world_load_all(host.world);
-    make_nodes(host.world, &host.nodes);
-    LilvNode* uri = lilv_new_uri(host.world, plugin_uri());
-    host.plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(host.world), uri);
-    lilv_node_free(uri);
-    ASSERT_NE(host.plugin, nullptr);
-    host.num_ports = lilv_plugin_get_num_ports(host.plugin);
-    host.ports.assign(host.num_ports, Port{});
-    host.process.control_values.assign(host.num_ports, 0.0f);
-    for (uint32_t i = 0; i < host.num_ports; ++i) {
-      Port& port = host.ports[i];
-      port.lilv_port = lilv_plugin_get_port_by_index(host.plugin, i);
-      port.index = i;
-      port.type = lilv_port_is_a(host.plugin, port.lilv_port, host.nodes.lv2_ControlPort)
-                      ? TYPE_CONTROL
-                      : TYPE_AUDIO;
-    }
-    host.process.ui_ring = zix_ring_new(nullptr, 4096);
-  }
+  // A host opened as bexo-qt opens one, with the rig's own backend: the
+  // panel reads the plugin and its ports, and a dial sets its control.
+  void SetUp() override { ASSERT_EQ(rig.open_manual(plugin_uri()), 0); }
 
   void TearDown() override {
-    zix_ring_free(host.process.ui_ring);
-    free_nodes(&host.nodes);
-    lilv_world_free(host.world);
+    owned.clear();
+    for (Port& port : host.ports) {
+      port.widget = nullptr;
+    }
   }
 
   Controller* controller(uint32_t index) {
@@ -91,7 +74,8 @@ protected:
     return messages;
   }
 
-  Host host{};
+  HostRig rig;
+  Host& host = rig.host;
   std::vector<std::unique_ptr<Controller>> owned;
 };
 
@@ -143,6 +127,11 @@ TEST_F(ControllerTest, TurningADialSendsTheValueItStandsFor) {
     ctl->dialWidget()->setValue(t.position);
     EXPECT_EQ(ctl->valueLabelWidget()->text(), t.text) << t.port;
     EXPECT_EQ(sent(), (std::vector<std::pair<uint32_t, float>>{{t.port, t.value}})) << t.port;
+    // What reads the controls (saving a state, printing) sees it too.
+    const Control* control = find_port_control(&host.controls, t.port);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->value.type, host.urids.atom_Float) << t.port;
+    EXPECT_EQ(control_value_to_double(&control->value, &host.forge), t.value) << t.port;
   }
 }
 
@@ -190,9 +179,6 @@ TEST_F(ControllerTest, PanelShowsUngroupedPortsFirstThenOneBoxPerGroup) {
   EXPECT_EQ(host.ports[0].widget, nullptr); // audio
   auto* mode = static_cast<QGroupBox*>(flow->itemAt(7)->widget());
   EXPECT_EQ(mode->layout()->count(), 3);
-  for (Port& port : host.ports) {
-    port.widget = nullptr;
-  }
 }
 
 // Ports of the odd-controls fixture.

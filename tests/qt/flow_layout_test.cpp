@@ -2,7 +2,7 @@
 // wrapping at the inclusive right edge, over-wide items, the spacing taken
 // from the style, and the bounds of takeAt.
 
-#include "qt/bexo_qt.hpp"
+#include "qt/flow_layout.hpp"
 
 #include <QApplication>
 #include <QProxyStyle>

@@ -5,7 +5,6 @@
 
 #include "qt_host.hpp"
 #include "state/state.hpp"
-#include "ui/ui_update.hpp"
 
 #include <QApplication>
 #include <QDial>
@@ -20,10 +19,10 @@ using PresetsMenu = QtHostTest;
 
 TEST_F(PresetsMenu, ListsThePresetsAndChoosingOneMovesTheDials) {
   ASSERT_EQ(open("urn:zamaudio:ZamComp"), 0);
-  ASSERT_EQ(host.argc, 1); // gui_init took the program's name away
+  ASSERT_EQ(host().argc, 1); // gui_init took the program's name away
 
   menu = std::make_unique<QMenu>();
-  scan_presets(&host, appendPresetAction, menu.get());
+  scan_presets(&host(), appendPresetAction, menu.get());
   std::vector<QString> names;
   for (QAction* action : menu->actions()) {
     names.push_back(action->text());
@@ -31,11 +30,11 @@ TEST_F(PresetsMenu, ListsThePresetsAndChoosingOneMovesTheDials) {
   EXPECT_EQ(names.size(), 3u);
   EXPECT_NE(std::find(names.begin(), names.end(), "VocalLeveller"), names.end());
 
-  panel.reset(makeControlPanel(&host));
-  periodic_update(&host); // what the open left for the UI
+  panel.reset(makeControlPanel(&host()));
+  periodic_update(&host()); // what the open left for the UI
   const auto positions = [&] {
     std::map<uint32_t, int> at;
-    for (const Port& port : host.ports) {
+    for (const Port& port : host().ports) {
       if (port.widget) {
         at[port.index] = static_cast<Controller*>(port.widget)->dialWidget()->value();
       }
@@ -49,7 +48,7 @@ TEST_F(PresetsMenu, ListsThePresetsAndChoosingOneMovesTheDials) {
       action->trigger();
     }
   }
-  periodic_update(&host);
+  periodic_update(&host());
   EXPECT_NE(positions(), before);
 }
 

@@ -2,9 +2,9 @@
 // cannot be embedded in Qt 6, so the generic panel shows its controls with
 // one box per port group, and a note from outside makes it sound.
 
+#include "harness/jack_world.hpp"
+#include "harness/wait_for.hpp"
 #include "qt_host.hpp"
-#include "ui/ui_update.hpp"
-#include "world.hpp"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -22,23 +22,23 @@ using Synthv1 = QtHostTest;
 
 TEST_F(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
   ASSERT_EQ(open(synthv1), 0);
-  EXPECT_EQ(host.ui, nullptr);
+  EXPECT_EQ(host().ui, nullptr);
   EXPECT_NE(std::find_if(
-                lines.begin(), lines.end(),
-                [](const std::string& l) { return l.rfind("Ignoring incompatible UI", 0) == 0; }),
-            lines.end());
+                rig->lines.begin(), rig->lines.end(),
+                [](const LogLine& l) { return l.text.rfind("Ignoring incompatible UI", 0) == 0; }),
+            rig->lines.end());
 
   std::set<std::string> groups;
-  for (const Port& port : host.ports) {
+  for (const Port& port : host().ports) {
     if (port.type == TYPE_CONTROL) {
-      if (LilvNode* group = lilv_port_get(host.plugin, port.lilv_port, host.nodes.pg_group)) {
+      if (LilvNode* group = lilv_port_get(host().plugin, port.lilv_port, host().nodes.pg_group)) {
         groups.insert(lilv_node_as_string(group));
         lilv_node_free(group);
       }
     }
   }
   ASSERT_GT(groups.size(), 5u);
-  panel.reset(makeControlPanel(&host));
+  panel.reset(makeControlPanel(&host()));
   int boxes = 0;
   for (int i = 0; i < panel->layout()->count(); ++i) {
     QWidget* item = panel->layout()->itemAt(i)->widget();
@@ -46,12 +46,12 @@ TEST_F(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
   }
   EXPECT_EQ(boxes, static_cast<int>(groups.size()));
 
-  host_activate(&host);
+  ASSERT_EQ(rig->activate(), 0);
   Source source(0, 1);
   Sink sink(2, 0);
   ASSERT_TRUE(source.ok() && sink.ok() && source.activate() && sink.activate());
   const auto port_name = [&](const char* symbol) {
-    for (const ProcessPort& port : host.process.ports) {
+    for (const ProcessPort& port : host().process.ports) {
       if (port.symbol == symbol && port.jack_port) {
         return std::string(jack_port_name(static_cast<jack_port_t*>(port.jack_port)));
       }
@@ -65,7 +65,7 @@ TEST_F(Synthv1, GenericPanelHasABoxPerGroupAndANoteSounds) {
   sink.arm();
   ASSERT_TRUE(source.queue_midi(0, 0, {0x90, 60, 100}));
   ASSERT_TRUE(wait_for([&] {
-    periodic_update(&host); // the panel follows the outputs meanwhile
+    periodic_update(&host()); // the panel follows the outputs meanwhile
     return sink.recorded_frames() > 48000 / 2;
   }));
   const std::vector<float> left = sink.recorded_audio(0);

@@ -1,4 +1,4 @@
-#include "host/urid_mapper.hpp"
+#include "base/urid_mapper.hpp"
 #include "state/atom_dumper.hpp"
 
 #include <cstdio>

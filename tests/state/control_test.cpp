@@ -1,6 +1,6 @@
 #include "frontend/test_frontend.hpp"
+#include "harness/host_rig.hpp"
 #include "state/control.hpp"
-#include "state/test_host.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -148,16 +148,16 @@ TEST_F(NodeConversion, EachAcceptedKindOfNodeBecomesItsAtom) {
 class PortControls : public testing::Test {
 protected:
   void SetUp() override { test_frontend_reset(); }
-  TestHost controls;
+  HostRig rig;
 };
 
 TEST_F(PortControls, RangesScalePointsAndFlagsFollowThePortDescription) {
-  ASSERT_EQ(controls.open("urn:bexo:test:controls", 44100.0f), 0);
-  const LV2_Atom_Forge& forge = controls.host.forge;
+  ASSERT_EQ(rig.open_manual("urn:bexo:test:controls", ManualAudio{44100.0f}), 0);
+  const LV2_Atom_Forge& forge = rig.host.forge;
 
   // Only control ports have controls, in port order.
   std::vector<std::string> symbols;
-  for (const ControlPtr& c : controls.host.controls.controls) {
+  for (const ControlPtr& c : rig.host.controls.controls) {
     symbols.push_back(lilv_node_as_string(c->symbol.get()));
     EXPECT_EQ(c->type, PORT);
     EXPECT_EQ(c->value_type, forge.Float);
@@ -167,13 +167,13 @@ TEST_F(PortControls, RangesScalePointsAndFlagsFollowThePortDescription) {
                                                "latency", "bpm", "echo_in", "echo_out"}));
 
   // Bounds of an lv2:sampleRate port are scaled, its default is not.
-  const Control* rate = controls.control("rate");
+  const Control* rate = rig.control("rate");
   EXPECT_FLOAT_EQ(rate->min, 0.0001f * 44100.0f);
   EXPECT_FLOAT_EQ(rate->max, 22050.0f);
   EXPECT_EQ(control_value_to_double(&rate->value, &forge), 440.0);
   EXPECT_EQ(rate->value.type, forge.Float);
 
-  const Control* gain = controls.control("gain");
+  const Control* gain = rig.control("gain");
   EXPECT_EQ(gain->min, 0.0f);
   EXPECT_EQ(gain->max, 2.0f);
   EXPECT_STREQ(lilv_node_as_string(gain->label.get()), "Gain");
@@ -181,7 +181,7 @@ TEST_F(PortControls, RangesScalePointsAndFlagsFollowThePortDescription) {
   EXPECT_TRUE(gain->is_writable);
   EXPECT_FALSE(gain->is_readable);
 
-  const Control* shape = controls.control("shape");
+  const Control* shape = rig.control("shape");
   ASSERT_EQ(shape->n_points, 3u);
   ASSERT_EQ(shape->points.size(), 3u);
   EXPECT_EQ(shape->points[0].value, 1.0f);
@@ -192,13 +192,13 @@ TEST_F(PortControls, RangesScalePointsAndFlagsFollowThePortDescription) {
   EXPECT_TRUE(shape->is_enumeration);
   EXPECT_TRUE(shape->is_integer);
   EXPECT_STREQ(lilv_node_as_uri(shape->group.get()), "urn:bexo:test:controls#groupA");
-  EXPECT_EQ(controls.control("cutoff")->n_points, 0u);
+  EXPECT_EQ(rig.control("cutoff")->n_points, 0u);
 
-  EXPECT_TRUE(controls.control("mute")->is_toggle);
-  EXPECT_TRUE(controls.control("cutoff")->is_logarithmic);
-  EXPECT_TRUE(controls.control("hidden")->is_hidden);
-  EXPECT_FALSE(controls.control("stepped")->is_hidden);
-  const Control* latency = controls.control("latency");
+  EXPECT_TRUE(rig.control("mute")->is_toggle);
+  EXPECT_TRUE(rig.control("cutoff")->is_logarithmic);
+  EXPECT_TRUE(rig.control("hidden")->is_hidden);
+  EXPECT_FALSE(rig.control("stepped")->is_hidden);
+  const Control* latency = rig.control("latency");
   EXPECT_TRUE(latency->is_readable);
   EXPECT_FALSE(latency->is_writable);
   // An output without a default has an empty value.
@@ -206,8 +206,8 @@ TEST_F(PortControls, RangesScalePointsAndFlagsFollowThePortDescription) {
 }
 
 TEST_F(PortControls, ANodeOfNoAcceptedKindLeavesTheValueAsItWas) {
-  ASSERT_EQ(controls.open("urn:bexo:test:controls"), 0);
-  Host& host = controls.host;
+  ASSERT_EQ(rig.open_manual("urn:bexo:test:controls"), 0);
+  Host& host = rig.host;
   // A port of a plugin description is a blank node.
   const LilvNodePtr port_uri(lilv_new_uri(host.world, LV2_CORE__port));
   const LilvNodePtr blank(
@@ -223,8 +223,8 @@ TEST_F(PortControls, ANodeOfNoAcceptedKindLeavesTheValueAsItWas) {
 }
 
 TEST_F(PortControls, OnlyNumericScalePointsAreKeptInValueOrder) {
-  ASSERT_EQ(controls.open("urn:bexo:test:params"), 0);
-  const Control* depth = controls.control("depth");
+  ASSERT_EQ(rig.open_manual("urn:bexo:test:params"), 0);
+  const Control* depth = rig.control("depth");
   ASSERT_NE(depth, nullptr);
   ASSERT_EQ(depth->n_points, 3u);
   EXPECT_EQ(depth->points[0].label, "One");
@@ -234,8 +234,8 @@ TEST_F(PortControls, OnlyNumericScalePointsAreKeptInValueOrder) {
 }
 
 TEST_F(PortControls, LookupsGoByPortIndexSymbolAndUrid) {
-  ASSERT_EQ(controls.open("urn:bexo:test:controls"), 0);
-  const ControlList* list = &controls.host.controls;
+  ASSERT_EQ(rig.open_manual("urn:bexo:test:controls"), 0);
+  const ControlList* list = &rig.host.controls;
   EXPECT_EQ(find_port_control(list, 0), nullptr); // an audio port
   EXPECT_EQ(find_port_control(list, 4), list->controls[0].get());
   EXPECT_EQ(find_port_control(list, 17), list->controls.back().get());

@@ -1,6 +1,8 @@
+#include "engine/worker.hpp"
 #include "frontend/test_frontend.hpp"
-#include "host/features.hpp"
-#include "state/test_host.hpp"
+#include "harness/host_rig.hpp"
+#include "host/host_open.hpp"
+#include "state/features.hpp"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -26,14 +28,14 @@ class Features : public testing::Test {
 protected:
   void SetUp() override {
     test_frontend_reset();
-    ASSERT_EQ(t.open("urn:bexo:test:controls"), 0);
+    ASSERT_EQ(rig.open_manual("urn:bexo:test:controls"), 0);
   }
-  TestHost t;
+  HostRig rig;
 };
 
 TEST_F(Features, TheListHoldsBothBlockLengthFeaturesOnlyForAPowerOfTwo) {
-  PluginFeatures& features = t.host.features;
-  HostSettings settings = t.host.settings;
+  PluginFeatures& features = rig.host.features;
+  HostSettings settings = rig.host.settings;
   const std::vector<std::string> common{
       LV2_URID__map,
       LV2_URID__unmap,
@@ -71,25 +73,34 @@ TEST_F(Features, TheListHoldsBothBlockLengthFeaturesOnlyForAPowerOfTwo) {
 }
 
 TEST_F(Features, StructuresPointAtTheHostAndItsMapper) {
-  const PluginFeatures& f = t.host.features;
-  EXPECT_EQ(f.map_feature.data, urid_mapper_get_map(t.host.urid_mapper));
-  EXPECT_EQ(f.unmap_feature.data, urid_mapper_get_unmap(t.host.urid_mapper));
-  EXPECT_EQ(f.make_path.handle, &t.host);
+  StateHost* state = &rig.host;
+  const PluginFeatures& f = state->features;
+  EXPECT_EQ(f.map_feature.data, urid_mapper_get_map(state->urid_mapper));
+  EXPECT_EQ(f.unmap_feature.data, urid_mapper_get_unmap(state->urid_mapper));
+  // make_path casts its handle back to the StateHost.
+  EXPECT_EQ(f.make_path.handle, state);
   EXPECT_EQ(f.make_path_feature.data, &f.make_path);
-  EXPECT_EQ(f.log.handle, &t.host.log);
+  EXPECT_EQ(f.log.handle, &state->log);
   EXPECT_EQ(f.log_feature.data, &f.log);
-  EXPECT_EQ(f.request_value.handle, &t.host);
+  // The tests' front end serves no value requests: the feature stays empty.
+  EXPECT_EQ(f.request_value.handle, nullptr);
   EXPECT_EQ(f.request_value.request, nullptr);
-  // The controls fixture has no worker: both schedules refuse.
+  // The controls fixture has no worker: both schedules refuse.  The one for
+  // work scheduled during a restore is the synchronous worker's.
   EXPECT_EQ(f.schedule.handle, nullptr);
+  EXPECT_EQ(f.schedule.schedule_work, worker_request);
   EXPECT_EQ(f.schedule.schedule_work(f.schedule.handle, 4, "abc"), LV2_WORKER_ERR_UNKNOWN);
+  EXPECT_EQ(f.state_schedule.handle, nullptr);
+  EXPECT_EQ(f.state_schedule.schedule_work, worker_request_sync);
+  EXPECT_EQ(f.state_schedule.schedule_work(f.state_schedule.handle, 4, "abc"),
+            LV2_WORKER_ERR_UNKNOWN);
   EXPECT_STREQ(f.state_schedule_feature.URI, LV2_WORKER__schedule);
   EXPECT_STREQ(f.thread_safe_restore_feature.URI, LV2_STATE__threadSafeRestore);
   EXPECT_STREQ(f.request_value_feature.URI, LV2_UI__requestValue);
 }
 
 TEST_F(Features, OptionsPointIntoTheLiveSettings) {
-  Host& host = t.host;
+  Host& host = rig.host;
   const LV2_Options_Option* options = host.features.options.data();
   ASSERT_EQ(host.features.options_feature.data, options);
   struct Expected {
@@ -137,15 +148,15 @@ TEST(RequiredFeatures, OnlyFeaturesOfTheListOrAlwaysAcceptedOnesPass) {
       {"http://lv2plug.in/plugins/eg-sampler", ""},
   };
   for (const Case& c : cases) {
-    TestHost t;
-    const int status = t.open(c.plugin);
-    EXPECT_EQ(status, *c.refused ? -8 : 0) << c.plugin;
+    HostRig rig;
+    const int status = rig.open_manual(c.plugin);
+    EXPECT_EQ(status, *c.refused ? HOST_OPEN_BAD_FEATURE : 0) << c.plugin;
     if (*c.refused) {
       EXPECT_TRUE(
-          t.logged(LOG_LEVEL_ERROR, std::string("Feature ") + c.refused + " is not supported"))
+          rig.logged(LOG_LEVEL_ERROR, std::string("Feature ") + c.refused + " is not supported"))
           << c.plugin;
     }
-    EXPECT_EQ(check_required_features(t.host.plugin, t.host.features.feature_list.data()),
+    EXPECT_EQ(check_required_features(rig.host.plugin, rig.host.features.feature_list.data()),
               c.refused)
         << c.plugin;
   }

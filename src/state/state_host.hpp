@@ -1,0 +1,69 @@
+#pragma once
+
+// The part of the host that controls, properties, presets and state work
+// on: the LV2 world and vocabulary, the plugin with its ports and controls,
+// the process side, and the feature structures the plugin is given.  The
+// UI layer's UiHost extends it and the Host extends that, so a Host is
+// passed wherever a StateHost is asked for.  Main thread only, except the
+// process state, which the audio thread works on between activation and
+// deactivation.
+
+#include "base/host_settings.hpp"
+#include "base/log.hpp"
+#include "base/nodes.hpp"
+#include "base/port.hpp"
+#include "base/urid_mapper.hpp"
+#include "base/urids.hpp"
+#include "engine/process.hpp"
+#include "state/control.hpp"
+#include "state/features.hpp"
+
+#include <cstdint>
+#include <lilv/lilv.h>
+#include <lv2/atom/forge.h>
+#include <vector>
+
+/// Receives a control whose value came from the plugin side.  `data` is
+/// the hook's own.
+struct ControlHook {
+  void (*func)(void* data, Control* control);
+  void* data;
+};
+
+struct StateHost {
+  // LV2 world and vocabulary.
+  LilvWorld* world;
+  UridMapper* urid_mapper;
+  Urids urids;
+  Nodes nodes;
+
+  LogContext log;
+  LV2_Atom_Forge forge; ///< For the main thread only.
+
+  /// The numbers that plugin, backend and UI share.
+  HostSettings settings;
+
+  const LilvPlugin* plugin; ///< Owned by the world.
+  LilvState* preset;        ///< The current preset, or none.
+  char* scratch_dir;        ///< Made on first use; from zix's default allocator.
+
+  // Ports, indexed by port index, and the controls.
+  std::vector<Port> ports;
+  uint32_t num_ports;
+  ControlList controls;
+
+  bool thread_safe_restore; ///< The plugin may be restored while it runs.
+
+  PluginFeatures features;
+
+  /// Told when a restore gave a port control a new value while the audio
+  /// thread runs, so that the UI side shows it at once: the audio thread
+  /// is then the only writer of process_ring, and the value cannot come
+  /// back that way.  Installed with the UI; none shows nothing.
+  ControlHook control_restored;
+
+  ProcessState process;
+};
+
+/// The port with this lv2:symbol, the lowest index first; null when none.
+Port* find_port_by_symbol(StateHost* host, const char* symbol);

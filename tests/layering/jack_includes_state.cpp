@@ -1,0 +1,2 @@
+// The audio backend sits on the engine and knows no controls.
+#include "state/control.hpp"
