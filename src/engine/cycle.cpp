@@ -68,11 +68,17 @@ BEXO_REALTIME void send_latency(ProcessState* state, float value) {
   }
 }
 
-BEXO_REALTIME void send_output_events(ProcessState* state, uint32_t index) {
-  event_buffer_for_each(state->ports[index].event_buffer,
-                        [state, index](uint32_t, uint32_t type, uint32_t size, const void* data) {
-                          ring_write_event(state->process_ring, index, size, type, data);
-                        });
+BEXO_REALTIME void send_output_events(ProcessState* state, uint32_t index,
+                                      const OutputEventSink* sink) {
+  const ProcessPort& port = state->ports[index];
+  event_buffer_for_each(
+      port.event_buffer,
+      [state, index, &port, sink](uint32_t frames, uint32_t type, uint32_t size, const void* data) {
+        if (sink) {
+          sink->event(sink->data, port, frames, type, size, data);
+        }
+        ring_write_event(state->process_ring, index, size, type, data);
+      });
 }
 
 } // namespace
@@ -84,36 +90,34 @@ void process_cycle_begin(ProcessState* state, uint32_t nframes, const Transport*
                                                       position_buffer, sizeof(position_buffer))
                                      : nullptr;
 
-  for (uint32_t i = 0; i < state->num_ports; ++i) {
+  for (const uint32_t i : state->begin_ports) {
     const ProcessPort& port = state->ports[i];
-    if (port.type == TYPE_EVENT && port.event_buffer) {
+    if (port.type == TYPE_EVENT) {
       if (port.flow == FLOW_INPUT) {
         begin_event_input(port, position);
       } else if (port.flow == FLOW_OUTPUT) {
         event_buffer_reset(port.event_buffer, false);
       }
-    } else if (port.is_bpm && changed && transport->has_bbt) {
+    } else if (changed && transport->has_bbt) { // a tempo control
       state->control_values[i] = state->bpm;
       ring_write_control(state->process_ring, i, state->bpm);
     }
   }
 }
 
-void process_cycle_end(ProcessState* state, int status) {
-  for (uint32_t i = 0; i < state->num_ports; ++i) {
+void process_cycle_end(ProcessState* state, int status, const OutputEventSink* sink) {
+  for (const uint32_t i : state->end_ports) {
     const ProcessPort& port = state->ports[i];
-    if (port.type == TYPE_EVENT && port.event_buffer) {
+    if (port.type == TYPE_EVENT) {
       if (port.flow == FLOW_INPUT) {
         event_buffer_reset(port.event_buffer, true);
       } else if (port.flow == FLOW_OUTPUT) {
-        send_output_events(state, i);
+        send_output_events(state, i, sink);
       }
-    } else if (port.type == TYPE_CONTROL && port.flow == FLOW_OUTPUT) {
-      if (port.reports_latency) {
-        send_latency(state, state->control_values[i]);
-      } else if (status == PROCESS_SEND_UPDATES) {
-        ring_write_control(state->process_ring, i, state->control_values[i]);
-      }
+    } else if (port.reports_latency) { // a control output
+      send_latency(state, state->control_values[i]);
+    } else if (status == PROCESS_SEND_UPDATES) {
+      ring_write_control(state->process_ring, i, state->control_values[i]);
     }
   }
   // Last: once `paused` is posted the main thread may touch the plugin,

@@ -8,8 +8,8 @@
 //   (its own inputs)      audio and CV buffers connected, incoming events
 //                         appended to the event inputs
 //   process_run           messages from the UI side, the plugin, the worker
-//   (its own outputs)     outgoing events copied out of the event outputs
-//   process_cycle_end     outputs to the UI side, inputs emptied, and the
+//   process_cycle_end     outputs to the UI side (and each output event to
+//                         the backend too), inputs emptied, and the
 //                         acknowledgement of a pause
 //
 // A paused cycle calls process_paused alone.  Everything here runs on the
@@ -48,11 +48,22 @@ constexpr float max_plugin_latency = 16777216.0f;
 BEXO_REALTIME void process_cycle_begin(ProcessState* state, uint32_t nframes,
                                        const Transport* transport);
 
+/// The backend's share of the plugin's output events: called for each event
+/// of an event output, in order, in the one walk that also hands it to the
+/// UI side.  `body` points into the port's event buffer.
+struct OutputEventSink {
+  void (*event)(void* data, const ProcessPort& port, uint32_t frames, uint32_t type, uint32_t size,
+                const void* body);
+  void* data;
+};
+
 /// Finish a running cycle whose process_run returned `status`: control
 /// outputs go to the UI side when updates are due, a changed latency always,
-/// and so does every event the plugin wrote; event inputs are emptied for
-/// the next cycle; a pause applied in this cycle is acknowledged last.
-BEXO_REALTIME void process_cycle_end(ProcessState* state, int status);
+/// and so does every event the plugin wrote, which `sink` (when given) gets
+/// as well; event inputs are emptied for the next cycle; a pause applied in
+/// this cycle is acknowledged last.
+BEXO_REALTIME void process_cycle_end(ProcessState* state, int status,
+                                     const OutputEventSink* sink = nullptr);
 
 /// The plugin latency, in frames, that a latency output's value stands for.
 BEXO_REALTIME uint32_t latency_frames(float value);

@@ -4,6 +4,7 @@
 #include "engine/event_buffer.hpp"
 #include "engine/message.hpp"
 
+#include <new>
 #include <zix/allocator.h>
 
 namespace {
@@ -100,6 +101,31 @@ BEXO_REALTIME int apply_messages(ProcessState* state, uint32_t nframes, bool pau
   return PROCESS_SUCCESS;
 }
 
+// Both lists hold at most every port, so after the first call they never
+// grow: a later prepare (in the backend's buffer-size callback) keeps them
+// without allocating.  False when memory ran out.
+bool index_cycle_ports(ProcessState* state) {
+  try {
+    state->begin_ports.reserve(state->num_ports);
+    state->end_ports.reserve(state->num_ports);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  state->begin_ports.clear();
+  state->end_ports.clear();
+  for (uint32_t i = 0; i < state->num_ports; ++i) {
+    const ProcessPort& port = state->ports[i];
+    const bool event = port.type == TYPE_EVENT && port.event_buffer;
+    if (event || port.is_bpm) {
+      state->begin_ports.push_back(i);
+    }
+    if (event || (port.type == TYPE_CONTROL && port.flow == FLOW_OUTPUT)) {
+      state->end_ports.push_back(i);
+    }
+  }
+  return true;
+}
+
 } // namespace
 
 void process_state_init(ProcessState* state, const Urids* urids, UridMapper* mapper, bool trace) {
@@ -158,7 +184,7 @@ int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* insta
 
   state->update_frames = static_cast<uint32_t>(settings->sample_rate / settings->ui_rate_hz);
   const bool complete = state->ui_ring && state->process_ring && state->process_read_buf;
-  return complete ? status : 1;
+  return complete && index_cycle_ports(state) ? status : 1;
 }
 
 bool process_connect_port(ProcessState* state, uint32_t index) {

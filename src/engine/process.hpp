@@ -38,7 +38,13 @@ struct ProcessState {
   LV2_Atom_Forge forge;
   LV2_Atom_Object get_request;       ///< A ready patch:Get for the control input
   std::vector<float> control_values; ///< What control ports are connected to
-  void* process_read_buf;            ///< Body of one event message from ui_ring
+  /// The ports process_cycle_begin and process_cycle_end have work for, in
+  /// index order, so that a cycle walks only those: event ports with a
+  /// buffer and tempo controls; event ports with a buffer and control
+  /// outputs.  Made by process_prepare.
+  std::vector<uint32_t> begin_ports;
+  std::vector<uint32_t> end_ports;
+  void* process_read_buf; ///< Body of one event message from ui_ring
   size_t process_read_buf_size;
   ZixSem paused; ///< Posted when a requested pause has taken effect
   std::atomic<uint32_t> run_state;

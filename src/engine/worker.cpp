@@ -18,7 +18,7 @@ size_t default_thread_stack_size() {
   return size;
 }
 
-LV2_Worker_Status write_packet(ZixRing* ring, uint32_t size, const void* data) {
+BEXO_REALTIME LV2_Worker_Status write_packet(ZixRing* ring, uint32_t size, const void* data) {
   ZixRingTransaction tx = zix_ring_begin_write(ring);
   if (zix_ring_amend_write(ring, &tx, &size, sizeof(size)) ||
       zix_ring_amend_write(ring, &tx, data, size)) {
@@ -28,8 +28,15 @@ LV2_Worker_Status write_packet(ZixRing* ring, uint32_t size, const void* data) {
   return LV2_WORKER_SUCCESS;
 }
 
-bool can_work(const Worker* worker) {
+BEXO_REALTIME bool can_work(const Worker* worker) {
   return worker->iface && worker->iface->work;
+}
+
+// The worker a schedule call names, or null when there is nothing to work
+// on: no worker, an empty request, or a plugin that offers no work().
+BEXO_REALTIME Worker* worker_for_request(LV2_Worker_Schedule_Handle handle, uint32_t size) {
+  auto* worker = static_cast<Worker*>(handle);
+  return worker && size > 0 && can_work(worker) ? worker : nullptr;
 }
 
 LV2_Worker_Status call_work(Worker* worker, uint32_t size, const void* data) {
@@ -146,9 +153,8 @@ void worker_destroy(Worker* worker) {
 
 LV2_Worker_Status worker_request(LV2_Worker_Schedule_Handle handle, uint32_t size,
                                  const void* data) {
-  auto* worker = static_cast<Worker*>(handle);
-  // A plugin that offers no work() can have nothing worked on.
-  if (!worker || size == 0 || !can_work(worker)) {
+  Worker* worker = worker_for_request(handle, size);
+  if (!worker) {
     return LV2_WORKER_ERR_UNKNOWN;
   }
   switch (worker->state.load()) {
@@ -169,8 +175,8 @@ LV2_Worker_Status worker_request(LV2_Worker_Schedule_Handle handle, uint32_t siz
 
 LV2_Worker_Status worker_request_sync(LV2_Worker_Schedule_Handle handle, uint32_t size,
                                       const void* data) {
-  auto* worker = static_cast<Worker*>(handle);
-  if (!worker || size == 0 || !can_work(worker)) {
+  Worker* worker = worker_for_request(handle, size);
+  if (!worker) {
     return LV2_WORKER_ERR_UNKNOWN;
   }
   // Some plugins (eg-sampler) pair this function with the handle of their

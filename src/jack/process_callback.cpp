@@ -63,25 +63,22 @@ BEXO_REALTIME void read_midi(Backend* backend, const ProcessPort& port, jack_nfr
   }
 }
 
-BEXO_REALTIME void write_midi(Backend* backend, const ProcessPort& port, jack_nframes_t nframes) {
-  void* midi = port_buffer(port, nframes);
-  jack_midi_clear_buffer(midi);
-  if (!port.event_buffer) {
-    return;
+// The output event sink: MIDI goes to the port's JACK buffer of this cycle.
+BEXO_REALTIME void write_midi(void* data, const ProcessPort& port, uint32_t frames, uint32_t type,
+                              uint32_t size, const void* body) {
+  const auto* backend = static_cast<const Backend*>(data);
+  if (port.jack_buffer && type == backend->urids->midi_MidiEvent) {
+    jack_midi_event_write(port.jack_buffer, frames, static_cast<const jack_midi_data_t*>(body),
+                          size);
   }
-  const LV2_URID midi_event = backend->urids->midi_MidiEvent;
-  event_buffer_for_each(port.event_buffer, [midi, midi_event](uint32_t frames, uint32_t type,
-                                                              uint32_t size, const void* data) {
-    if (type == midi_event) {
-      jack_midi_event_write(midi, frames, static_cast<const jack_midi_data_t*>(data), size);
-    }
-  });
 }
 
-// JACK may hand out other audio buffers in every cycle.
-BEXO_REALTIME void connect_inputs(Backend* backend, ProcessState* process, jack_nframes_t nframes) {
+// This cycle's JACK buffers, which may differ from the last cycle's: audio
+// and CV connected, MIDI read into the event inputs (after what the engine
+// put there), MIDI outputs emptied for what the plugin will write.
+BEXO_REALTIME void take_buffers(Backend* backend, ProcessState* process, jack_nframes_t nframes) {
   for (uint32_t i = 0; i < process->num_ports; ++i) {
-    const ProcessPort& port = process->ports[i];
+    ProcessPort& port = process->ports[i];
     if (!port.jack_port) {
       continue;
     }
@@ -89,15 +86,9 @@ BEXO_REALTIME void connect_inputs(Backend* backend, ProcessState* process, jack_
       lilv_instance_connect_port(process->instance, i, port_buffer(port, nframes));
     } else if (port.type == TYPE_EVENT && port.flow == FLOW_INPUT && port.event_buffer) {
       read_midi(backend, port, nframes);
-    }
-  }
-}
-
-BEXO_REALTIME void write_outputs(Backend* backend, ProcessState* process, jack_nframes_t nframes) {
-  for (uint32_t i = 0; i < process->num_ports; ++i) {
-    const ProcessPort& port = process->ports[i];
-    if (port.jack_port && port.type == TYPE_EVENT && port.flow == FLOW_OUTPUT) {
-      write_midi(backend, port, nframes);
+    } else if (port.type == TYPE_EVENT && port.flow == FLOW_OUTPUT) {
+      port.jack_buffer = port_buffer(port, nframes);
+      jack_midi_clear_buffer(port.jack_buffer);
     }
   }
 }
@@ -122,9 +113,9 @@ int process_callback(jack_nframes_t nframes, void* data) {
 
   const Transport transport = query_transport(backend->client);
   process_cycle_begin(process, nframes, &transport);
-  connect_inputs(backend, process, nframes);
+  take_buffers(backend, process, nframes);
   const int status = process_run(process, nframes);
-  write_outputs(backend, process, nframes);
-  process_cycle_end(process, status);
+  const OutputEventSink midi_out{write_midi, backend};
+  process_cycle_end(process, status, &midi_out);
   return 0;
 }
