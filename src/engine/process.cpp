@@ -183,8 +183,11 @@ int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* insta
   }
 
   state->update_frames = static_cast<uint32_t>(settings->sample_rate / settings->ui_rate_hz);
+  // Indexed whatever failed above, so that no cycle walks a port whose
+  // buffer could not be made.
+  const bool indexed = index_cycle_ports(state);
   const bool complete = state->ui_ring && state->process_ring && state->process_read_buf;
-  return complete && index_cycle_ports(state) ? status : 1;
+  return complete && indexed ? status : 1;
 }
 
 bool process_connect_port(ProcessState* state, uint32_t index) {

@@ -52,7 +52,7 @@ int process_port_init(ProcessPort* record, const Nodes* nodes, const LilvPlugin*
   const LilvNode* symbol = lilv_port_get_symbol(plugin, port);
   const LilvNodePtr name(lilv_port_get_name(plugin, port));
   record->jack_port = nullptr;
-  record->jack_buffer = nullptr;
+  record->backend_buffer = nullptr;
   record->event_buffer = nullptr;
   record->buf_size = 0;
   record->symbol = symbol ? lilv_node_as_string(symbol) : "";

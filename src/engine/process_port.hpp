@@ -16,7 +16,7 @@ struct ProcessPort {
   PortType type;
   PortFlow flow;
   void* jack_port;           ///< The backend's port, once registered.
-  void* jack_buffer;         ///< The backend's buffer of an event output, this cycle.
+  void* backend_buffer;      ///< The backend's buffer of an event output, this cycle.
   std::string symbol;        ///< Empty when the port has none.
   std::string label;         ///< Empty when the port has no name.
   EventBuffer* event_buffer; ///< Event ports only, once buffers are made.

@@ -8,6 +8,7 @@
 // options, the audio backend, the life-cycle semaphores and the front end.
 // Feature structures point into it, so it never moves.
 
+#include "host/audio_backend.hpp"
 #include "host/host_options.hpp"
 #include "ui/ui_host.hpp"
 
@@ -29,7 +30,8 @@ struct Host : UiHost {
   const Frontend* frontend;
   void* gui_data; ///< The front end's private record, owned by it.
 
-  Backend* backend; ///< Allocated and freed by main.
+  Backend* backend;   ///< JACK's record; allocated and freed by main.
+  AudioBackend audio; ///< The backend the host runs with; none until one is attached.
 
   ZixSem worker_lock; ///< Value 1: the lock both workers share.
   ZixSem quit_sem;    ///< Posting it asks the run to end; see signals.hpp.

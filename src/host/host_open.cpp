@@ -275,6 +275,7 @@ int open_audio(Host* host) {
     host_log(&host->log, LOG_LEVEL_ERROR, "Failed to connect to audio system");
     return HOST_OPEN_NO_AUDIO;
   }
+  host->audio = jack_audio_backend(host->backend);
   host_log(&host->log, LOG_LEVEL_INFO, "Sample rate: %.0f Hz", settings.sample_rate);
   host_log(&host->log, LOG_LEVEL_INFO, "Block length: %u frames", settings.max_block_length);
   host_log(&host->log, LOG_LEVEL_INFO, "MIDI buffers: %zu bytes", settings.midi_buf_size);
@@ -292,7 +293,10 @@ int open_instance(Host* host, LilvState* initial_state) {
   if (const int status = instantiate(host)) {
     return status;
   }
-  if (process_prepare(&host->process, &host->urids, host->process.instance, &settings)) {
+  // Running a plugin with an event port connected to nothing, or reading
+  // its output into no buffer, would crash it or the host.
+  if (!host->ui_read_buf ||
+      process_prepare(&host->process, &host->urids, host->process.instance, &settings)) {
     host_log(&host->log, LOG_LEVEL_ERROR, "Failed to allocate port buffers");
     return HOST_OPEN_NO_MEMORY;
   }

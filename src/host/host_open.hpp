@@ -5,8 +5,8 @@
 // in their order; they are public so that a host can be opened with
 // another audio backend in place of open_audio and connect_ports (the
 // tests' own backend does so).  Each step returns 0 or a HostOpenStatus,
-// after logging why; a step that fails leaves what it made in place, and
-// the process then ends without host_close.
+// after logging why; a step that fails leaves what it made in place, for
+// host_close to release or for the process's end.
 
 #include <lilv/lilv.h>
 
@@ -16,7 +16,7 @@ struct Host;
 enum HostOpenStatus : int {
   HOST_OPEN_BAD_OPTION = -1,  ///< A size option is beyond any sane value
   HOST_OPEN_NO_PLUGIN = -2,   ///< State unreadable, nothing picked, plugin not installed
-  HOST_OPEN_NO_MEMORY = -3,   ///< No memory for the port buffers or the rings
+  HOST_OPEN_NO_MEMORY = -3,   ///< No memory for the port buffers, the rings or the UI's buffer
   HOST_OPEN_NO_UI = -5,       ///< The UI asked for is missing or cannot be hosted
   HOST_OPEN_NO_AUDIO = -6,    ///< The audio backend could not be opened
   HOST_OPEN_NO_FEATURES = -7, ///< No memory for the feature list
@@ -28,6 +28,7 @@ enum HostOpenStatus : int {
 /// Open the plugin named by `arg` (a plugin, preset or state URI, or a state
 /// file path; none lets the front end pick a plugin) with the JACK backend.
 /// Needs `frontend` and `backend` set.  Returns 0 or a HostOpenStatus.
+/// A front end may let the process end after a failure without host_close.
 int host_open(Host* host, const char* arg);
 
 /// The world and vocabulary: settings from the options (refusing absurd

@@ -4,7 +4,6 @@
 #include "engine/worker.hpp"
 #include "host/host.hpp"
 #include "host/signals.hpp"
-#include "jack/backend.hpp"
 #include "state/atom_dumper.hpp"
 #include "state/control.hpp"
 
@@ -32,8 +31,10 @@ int host_activate(Host* host) {
   }
   lilv_instance_activate(host->process.instance);
   host->active = true;
-  if (audio_start(host->backend)) {
+  if (audio_backend_start(&host->audio)) {
     host_log(&host->log, LOG_LEVEL_ERROR, "Failed to activate the audio client");
+    // Nothing stays started, so a later activation starts from scratch.
+    host_deactivate(host);
     return 1;
   }
   host->process.run_state.store(RUNNING);
@@ -41,7 +42,7 @@ int host_activate(Host* host) {
 }
 
 int host_deactivate(Host* host) {
-  audio_stop(host->backend);
+  audio_backend_stop(&host->audio);
   // The plugin's deactivate must follow an activate, once.
   if (host->process.instance && host->active) {
     lilv_instance_deactivate(host->process.instance);
@@ -74,7 +75,7 @@ void remove_scratch_dir(Host* host) {
 // The plugin and what is connected to it, in the order it must go.
 void release_plugin(Host* host) {
   process_release_buffers(&host->process);
-  audio_close(host->backend);
+  audio_backend_close(&host->audio);
   if (host->ui_instance) {
     suil_instance_free(host->ui_instance);
     host->ui_instance = nullptr;

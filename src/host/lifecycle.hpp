@@ -10,8 +10,8 @@ struct Host;
 void host_init_args(Host* host, int argc, char** argv);
 
 /// Start the worker, activate the plugin and the audio backend, and run.
-/// Returns 0, or 1 after logging which of them failed; what was started
-/// stays started until host_deactivate or host_close.
+/// Returns 0, or 1 after logging which of them failed; nothing stays
+/// started then.
 int host_activate(Host* host);
 
 /// Stop the audio backend, deactivate the plugin and stop the worker.  Safe

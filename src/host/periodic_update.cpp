@@ -4,7 +4,6 @@
 #include "engine/process.hpp"
 #include "host/frontend.hpp"
 #include "host/host.hpp"
-#include "jack/backend.hpp"
 #include "ui/ui_update.hpp"
 
 #include <zix/sem.h>
@@ -39,7 +38,7 @@ int periodic_update(Host* host) {
   }
   report_ui_pass_failures(host);
   if (deliver_plugin_output(host)) {
-    audio_update_latencies(host->backend);
+    audio_backend_update_latencies(&host->audio);
   }
   return 1;
 }

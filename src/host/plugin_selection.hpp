@@ -11,7 +11,8 @@ struct Host;
 /// saved state or a plugin (its default state) by URI, or a state file by
 /// path; without one the front end lets the user pick a plugin.  Sets
 /// `plugin` and `*initial_state` (owned by the caller) and logs the plugin.
-/// Returns 0, or HOST_OPEN_NO_PLUGIN after logging an unreadable state.
+/// Returns 0, or HOST_OPEN_NO_PLUGIN: a state argument that cannot be read
+/// (logged as an error), nothing picked, or a plugin that is not installed.
 int choose_plugin(Host* host, const char* arg, LilvState** initial_state);
 
 /// Choose the plugin's own UI: the one the options name, or the first the

@@ -148,9 +148,6 @@ void audio_setup_port(Backend* backend, ProcessState* process, uint32_t index) {
 }
 
 int audio_start(Backend* backend) {
-  if (!backend->client) {
-    return 0; // the host runs with another backend (the tests' own)
-  }
   return jack_activate(backend->client) ? 1 : 0;
 }
 
@@ -161,9 +158,7 @@ void audio_stop(Backend* backend) {
 }
 
 void audio_update_latencies(Backend* backend) {
-  if (backend->client) {
-    jack_recompute_total_latencies(backend->client);
-  }
+  jack_recompute_total_latencies(backend->client);
 }
 
 void audio_close(Backend* backend) {
@@ -176,6 +171,7 @@ void audio_close(Backend* backend) {
   backend->silence = backend->scratch = nullptr;
   backend->stand_in_frames = 0;
   backend->needs_stand_ins = false;
+  backend->buffers_missing = false;
 }
 
 int buffer_size_callback(jack_nframes_t nframes, void* data) {
@@ -190,7 +186,8 @@ int buffer_size_callback(jack_nframes_t nframes, void* data) {
     connect_stand_ins(backend, process);
   }
   if (process->run_state.load() == RUNNING) {
-    process_prepare(process, backend->urids, process->instance, settings);
+    backend->buffers_missing =
+        process_prepare(process, backend->urids, process->instance, settings) != 0;
   }
   return 0;
 }

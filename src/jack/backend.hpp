@@ -29,6 +29,10 @@ struct Backend {
   float* scratch;
   uint32_t stand_in_frames;
   bool needs_stand_ins; ///< Some plugin port is connected to a stand-in.
+
+  /// The last re-preparation for a new buffer size ran out of memory: some
+  /// event port has no buffer, and the plugin must not run until one works.
+  bool buffers_missing;
 };
 
 /// Open the client `name` (cut to what JACK can hold), read the server's
@@ -43,15 +47,14 @@ int audio_open(Backend* backend, LogContext* log, const Urids* urids, HostSettin
 /// get no JACK port (see process_connect_port).
 void audio_setup_port(Backend* backend, ProcessState* process, uint32_t index);
 
-/// Activate the client, if one is open: JACK starts calling the process
-/// callback.  Returns 0, or 1 when JACK refused.
+/// Activate the open client: JACK starts calling the process callback.
+/// Returns 0, or 1 when JACK refused.
 int audio_start(Backend* backend);
 
 /// Deactivate the client, if one is open.
 void audio_stop(Backend* backend);
 
-/// Ask JACK to recompute the latencies, after the plugin reported a new
-/// one; nothing without a client.
+/// Ask JACK to recompute the latencies, after the plugin reported a new one.
 void audio_update_latencies(Backend* backend);
 
 /// Close the client and free the stand-in buffers.

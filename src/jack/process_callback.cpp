@@ -67,8 +67,8 @@ BEXO_REALTIME void read_midi(Backend* backend, const ProcessPort& port, jack_nfr
 BEXO_REALTIME void write_midi(void* data, const ProcessPort& port, uint32_t frames, uint32_t type,
                               uint32_t size, const void* body) {
   const auto* backend = static_cast<const Backend*>(data);
-  if (port.jack_buffer && type == backend->urids->midi_MidiEvent) {
-    jack_midi_event_write(port.jack_buffer, frames, static_cast<const jack_midi_data_t*>(body),
+  if (port.backend_buffer && type == backend->urids->midi_MidiEvent) {
+    jack_midi_event_write(port.backend_buffer, frames, static_cast<const jack_midi_data_t*>(body),
                           size);
   }
 }
@@ -87,8 +87,8 @@ BEXO_REALTIME void take_buffers(Backend* backend, ProcessState* process, jack_nf
     } else if (port.type == TYPE_EVENT && port.flow == FLOW_INPUT && port.event_buffer) {
       read_midi(backend, port, nframes);
     } else if (port.type == TYPE_EVENT && port.flow == FLOW_OUTPUT) {
-      port.jack_buffer = port_buffer(port, nframes);
-      jack_midi_clear_buffer(port.jack_buffer);
+      port.backend_buffer = port_buffer(port, nframes);
+      jack_midi_clear_buffer(port.backend_buffer);
     }
   }
 }
@@ -99,10 +99,11 @@ int process_callback(jack_nframes_t nframes, void* data) {
   auto* backend = static_cast<Backend*>(data);
   ProcessState* process = backend->process;
 
-  // A stand-in that could not be made as long as this cycle would leave a
-  // plugin port pointing at too short a buffer: the plugin does not run.
+  // A stand-in that could not be made as long as this cycle, or an event
+  // buffer that could not be made, would leave a plugin port pointing at too
+  // short a buffer or at none: the plugin does not run.
   const bool stand_ins_short = backend->needs_stand_ins && nframes > backend->stand_in_frames;
-  if (process->run_state.load() == PAUSED || stand_ins_short) {
+  if (process->run_state.load() == PAUSED || stand_ins_short || backend->buffers_missing) {
     silent_cycle(process, nframes);
     return 0;
   }

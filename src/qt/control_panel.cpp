@@ -34,7 +34,7 @@ std::vector<PortEntry> panelEntries(Host* host) {
     }
     LilvNodePtr group(lilv_port_get(host->plugin, port.lilv_port, host->nodes.pg_group));
     std::string key = group ? lilv_node_as_string(group.get()) : "";
-    entries.push_back({host, &port, std::move(group), std::move(key)});
+    entries.push_back({&port, std::move(group), std::move(key)});
   }
   std::stable_sort(entries.begin(), entries.end(), portEntryLess);
   return entries;

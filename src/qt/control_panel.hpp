@@ -14,7 +14,6 @@ struct Port;
 
 /// One port that gets a Controller, with the key it is sorted by.
 struct PortEntry {
-  Host* host;
   Port* port;
   LilvNodePtr group;    ///< The port's pg:group, or none.
   std::string groupKey; ///< The group's URI; empty without a group.

@@ -158,13 +158,24 @@ int restore_state(StateHost* host, LilvState* state) {
   };
   lilv_state_restore(state, process->instance, port_value_set, host, 0, features);
 
+  int result = 0;
   if (process->control_input_index != UINT32_MAX) {
-    ring_write_update_request(process->ui_ring);
+    if (const ZixStatus status = ring_write_update_request(process->ui_ring)) {
+      host_log(&host->log, LOG_LEVEL_WARNING, "Failed to ask the plugin for its properties (%s)",
+               zix_strerror(status));
+      result = 1;
+    }
   }
   if (pause) {
-    ring_write_run_state(process->ui_ring, RUNNING);
+    // The ring was emptied by the pause, so only a fault leaves no room;
+    // the plugin would then stay silent, which the caller must hear of.
+    if (const ZixStatus status = ring_write_run_state(process->ui_ring, RUNNING)) {
+      host_log(&host->log, LOG_LEVEL_ERROR,
+               "Failed to resume the plugin after restoring state (%s)", zix_strerror(status));
+      result = 1;
+    }
   }
-  return 0;
+  return result;
 }
 
 int restore_preset(StateHost* host, const LilvNode* preset) {

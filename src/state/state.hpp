@@ -40,8 +40,9 @@ int scan_presets(StateHost* host, PresetSink sink, void* data);
 
 /// Restore `state` into the plugin, pausing the audio thread around it
 /// when the plugin cannot be restored while it runs.  Returns 0, or 1
-/// (after logging why) when the audio thread could not be asked to pause;
-/// nothing is restored then.
+/// after logging why: the audio thread could not be asked to pause
+/// (nothing is restored then), or, after the restore, to resume or to
+/// report the plugin's properties.
 int restore_state(StateHost* host, LilvState* state);
 
 /// Make the preset the current one and restore it.  Returns 0; -1 when

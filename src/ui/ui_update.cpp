@@ -196,7 +196,11 @@ int apply_control_value(UiHost* host, Control* control, uint32_t size, uint32_t 
   if (control->type == PORT) {
     if (type == host->urids.atom_Float) {
       const auto value = static_cast<float>(control_value_to_double(&control->value, &host->forge));
-      ring_write_control(host->process.ui_ring, control->index, value);
+      if (const ZixStatus status =
+              ring_write_control(host->process.ui_ring, control->index, value)) {
+        log_write_failure(host, status);
+        return status;
+      }
     }
     return 0;
   }

@@ -24,7 +24,8 @@ void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, ui
 /// Store a value in a control and, unless it came from the plugin (during
 /// an update), send it to the plugin.  Returns 0, or nonzero when the value
 /// could not be stored or, for a property, is too large to send (a warning
-/// says so); nothing is sent then.
+/// says so; nothing is sent then), or when ui_ring had no room for a port's
+/// value (ZIX_STATUS_NO_SPACE, logged as an error; the control keeps it).
 int apply_control_value(UiHost* host, Control* control, uint32_t size, uint32_t type,
                         const void* body);
 

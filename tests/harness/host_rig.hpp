@@ -53,7 +53,8 @@ public:
   /// instance and its ports are made; its failure fails the attach with
   /// HOST_OPEN_NO_AUDIO.
   int attach_jack(const std::function<bool()>& on_client = {});
-  /// After load: the rig's own backend in place of open_audio, then
+  /// After load: the rig's own backend in place of open_audio (its start
+  /// does nothing, its stop ends the rig's cycle thread), then
   /// open_instance, and the audio and CV ports connected to the rig's
   /// buffers (see audio()).
   int attach_manual(const ManualAudio& audio = {});
@@ -64,7 +65,7 @@ public:
 
   /// host_activate.
   int activate();
-  /// Stop the rig's cycles, then host_deactivate.
+  /// host_deactivate, which stops the rig's cycles through its backend.
   void deactivate();
   /// Stop the rig's cycles, then host_close.
   void close();

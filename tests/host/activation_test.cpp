@@ -1,6 +1,6 @@
 // Activation that fails is said, not run through silently: a worker thread
-// that cannot be started fails host_activate with a message, and the host
-// still closes in order.
+// or an audio backend that cannot be started fails host_activate with a
+// message, nothing stays started, and the host still closes in order.
 
 #include "frontend/test_frontend.hpp"
 #include "harness/host_rig.hpp"
@@ -47,6 +47,35 @@ TEST(Activation, AWorkerThreadThatCannotStartFailsItWithAMessage) {
   // Once threads can be had again, the same host activates.
   EXPECT_EQ(rig.activate(), 0);
   EXPECT_EQ(rig.host.process.run_state.load(), RUNNING);
+}
+
+TEST(Activation, AnAudioBackendThatRefusesToStartLeavesNothingRunning) {
+  test_frontend_reset();
+  HostRig rig;
+  // This plugin aborts when activated twice, or deactivated without an activate.
+  ASSERT_EQ(rig.open_manual("urn:bexo:test:uis"), 0);
+  const AudioBackend own = rig.host.audio;
+  rig.host.audio.start = [](void*) { return 1; };
+  EXPECT_EQ(rig.activate(), 1);
+  EXPECT_EQ(rig.logged(LOG_LEVEL_ERROR),
+            std::vector<std::string>{"Failed to activate the audio client"});
+  EXPECT_FALSE(rig.host.active);
+  EXPECT_EQ(rig.host.process.run_state.load(), PAUSED);
+
+  // Activated again, the plugin is activated once more, after it was
+  // deactivated.
+  rig.host.audio = own;
+  EXPECT_EQ(rig.activate(), 0);
+  EXPECT_TRUE(rig.host.active);
+}
+
+TEST(Activation, WithoutAnAudioBackendNothingStarts) {
+  test_frontend_reset();
+  HostRig rig;
+  ASSERT_EQ(rig.open_manual("urn:bexo:test:controls"), 0);
+  rig.host.audio = {};
+  EXPECT_EQ(rig.activate(), 1);
+  EXPECT_EQ(rig.host.process.run_state.load(), PAUSED);
 }
 
 } // namespace

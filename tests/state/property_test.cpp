@@ -131,10 +131,11 @@ TEST_F(Properties, TypesBoundsAndDefaultsComeFromTheDescription) {
 TEST_F(Properties, ARefusedRangeIsWarnedAboutOnceInEachPassThatListsIt) {
   const std::string uri = param("urid");
   EXPECT_EQ(rig.property(uri.c_str()), nullptr);
-  // What the open warns about besides (locking memory, say) is not this test's.
+  // Every warning of the open is this one, but that rings may not be
+  // locked in memory, which depends on the machine.
   std::vector<std::string> warnings;
   for (const std::string& text : rig.logged(LOG_LEVEL_WARNING)) {
-    if (text.find(uri) != std::string::npos) {
+    if (text.rfind("Failed to lock ring memory", 0) != 0) {
       warnings.push_back(text);
     }
   }
