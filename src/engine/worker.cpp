@@ -1,5 +1,7 @@
 #include "engine/worker.hpp"
 
+#include "engine/message.hpp"
+
 #include <new>
 #include <pthread.h>
 #include <vector>
@@ -18,14 +20,10 @@ size_t default_thread_stack_size() {
   return size;
 }
 
+// A packet is its size and then its bytes, in one ring transaction.
 BEXO_REALTIME LV2_Worker_Status write_packet(ZixRing* ring, uint32_t size, const void* data) {
-  ZixRingTransaction tx = zix_ring_begin_write(ring);
-  if (zix_ring_amend_write(ring, &tx, &size, sizeof(size)) ||
-      zix_ring_amend_write(ring, &tx, data, size)) {
-    return LV2_WORKER_ERR_NO_SPACE;
-  }
-  zix_ring_commit_write(ring, &tx);
-  return LV2_WORKER_SUCCESS;
+  return ring_write_message(ring, &size, sizeof(size), data, size) ? LV2_WORKER_ERR_NO_SPACE
+                                                                   : LV2_WORKER_SUCCESS;
 }
 
 BEXO_REALTIME bool can_work(const Worker* worker) {

@@ -202,9 +202,7 @@ int instantiate(Host* host) {
     host_log(&host->log, LOG_LEVEL_ERROR, "Failed to allocate feature list");
     return HOST_OPEN_NO_FEATURES;
   }
-  const std::string missing = check_required_features(host->plugin, features.feature_list.data());
-  if (!missing.empty()) {
-    host_log(&host->log, LOG_LEVEL_ERROR, "Feature %s is not supported", missing.c_str());
+  if (!check_required_features(host->plugin, features.feature_list.data(), &host->log).empty()) {
     return HOST_OPEN_BAD_FEATURE;
   }
   host->process.instance = lilv_plugin_instantiate(host->plugin, host->settings.sample_rate,

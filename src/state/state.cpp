@@ -18,15 +18,6 @@ struct ZixStringDeleter {
 };
 using ZixStringPtr = std::unique_ptr<char, ZixStringDeleter>;
 
-// Shows a restored port value on the UI side at once.  Used while the
-// audio thread runs: it is then the only writer of process_ring, so the
-// value cannot travel that way.
-void show_restored_value(StateHost* host, Control* control) {
-  if (host->control_restored.func) {
-    host->control_restored.func(host->control_restored.data, control);
-  }
-}
-
 // Makes the directories between the scratch directory and a file in it.
 void make_leading_directories(const char* file) {
   std::error_code error;
@@ -80,7 +71,9 @@ void port_value_set(const char* port_symbol, void* data, const void* value, uint
     } else {
       status = ring_write_control(process->ui_ring, port->index, v);
       if (!status) {
-        show_restored_value(host, control);
+        // The audio thread is now the only writer of process_ring, so the
+        // value cannot come back that way: the UI side is shown it at once.
+        control_hook_call(host->control_restored, control);
       }
     }
   }

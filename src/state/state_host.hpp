@@ -30,6 +30,13 @@ struct ControlHook {
   void* data;
 };
 
+/// Hand `control` to the hook; a hook without a function does nothing.
+inline void control_hook_call(const ControlHook& hook, Control* control) {
+  if (hook.func) {
+    hook.func(hook.data, control);
+  }
+}
+
 struct StateHost {
   // LV2 world and vocabulary.
   LilvWorld* world;

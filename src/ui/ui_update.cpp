@@ -38,9 +38,7 @@ void log_write_failure(UiHost* host, ZixStatus status) {
 }
 
 void show_control(UiHost* host, Control* control) {
-  if (host->show_control.func) {
-    host->show_control.func(host->show_control.data, control);
-  }
+  control_hook_call(host->show_control, control);
 }
 
 // What the periodic update does with one message of process_ring; false
