@@ -1,0 +1,234 @@
+#include "gtk/main_window.hpp"
+
+#include "gtk/bexo_gtk.hpp"
+#include "gtk/control_panel.hpp"
+#include "gtk/presets_menu.hpp"
+#include "gtk/window_menus.hpp"
+#include "host/host.hpp"
+#include "host/lifecycle.hpp"
+#include "ui/plugin_ui.hpp"
+#include "ui/ui_update.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <lilv/lilv.h>
+#include <string>
+#include <suil/suil.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char gtk3_ui_type[] = "http://lv2plug.in/ns/extensions/ui#Gtk3UI";
+
+// A plugin without a name is still told apart by its URI.
+const char* plugin_title(const Host* host) {
+  return host->plugin_name ? lilv_node_as_string(host->plugin_name)
+                           : lilv_node_as_uri(lilv_plugin_get_uri(host->plugin));
+}
+
+// The local path of the current preset's file, or "" for a preset that is
+// not a file.
+std::string preset_path(const Host* host) {
+  const LilvNode* uri = host->preset ? lilv_state_get_uri(host->preset) : nullptr;
+  if (!uri || std::strncmp(lilv_node_as_string(uri), "file:", 5) != 0) {
+    return {};
+  }
+  char* path = lilv_file_uri_parse(lilv_node_as_string(uri), nullptr);
+  std::string result = path ? path : "";
+  lilv_free(path);
+  return result;
+}
+
+void quit_action(GSimpleAction*, GVariant*, gpointer data) {
+  FrontendApp* app = frontend_app(static_cast<Host*>(data));
+  if (app->window) {
+    gtk_widget_destroy(GTK_WIDGET(app->window));
+    app->window = nullptr;
+  }
+}
+
+void about_action(GSimpleAction*, GVariant*, gpointer) {
+  static const char* const authors[] = {"The Bexo developers", nullptr};
+  gtk_show_about_dialog(nullptr, "program-name", "Bexo", "logo-icon-name", "bexo", "title",
+                        "About Bexo", "version", BEXO_VERSION, "comments", "Run an LV2 plugin",
+                        "authors", authors, nullptr);
+}
+
+void add_actions(Host* host, GtkApplication* application, GtkWindow* window) {
+  // "app.show-log" and the preset dialogs' actions belong to the log
+  // viewer and the dialogs; until they are added, GTK shows their menu
+  // entries disabled.
+  static const GActionEntry app_entries[] = {
+      {"about", about_action, nullptr, nullptr, nullptr, {}},
+      {"quit", quit_action, nullptr, nullptr, nullptr, {}},
+  };
+  static const GActionEntry window_entries[] = {
+      {"load-preset", load_preset, "s", nullptr, nullptr, {}},
+      {"save-preset", nullptr, nullptr, nullptr, nullptr, {}},
+      {"delete-preset", nullptr, nullptr, nullptr, nullptr, {}},
+  };
+  g_action_map_add_action_entries(G_ACTION_MAP(application), app_entries, G_N_ELEMENTS(app_entries),
+                                  host);
+  g_action_map_add_action_entries(G_ACTION_MAP(window), window_entries,
+                                  G_N_ELEMENTS(window_entries), host);
+}
+
+void set_accelerators(GtkApplication* application, GtkWindow* window) {
+  gtk_window_add_accel_group(window, gtk_accel_group_new());
+  struct Accel {
+    const char* action;
+    const char* accel;
+  };
+  // "<Ctrl>L" shows the log; loading a preset needs its URI and so has no
+  // accelerator of its own.
+  static const Accel accels[] = {
+      {"app.quit", "<Ctrl>Q"},
+      {"app.show-log", "<Ctrl>L"},
+      {"win.delete-preset", "<Ctrl>Delete"},
+      {"win.save-preset", "<Ctrl>S"},
+      {"win.save-preset-as", "<Ctrl><Shift>S"},
+  };
+  for (const Accel& a : accels) {
+    const char* const list[] = {a.accel, nullptr};
+    gtk_application_set_accels_for_action(application, a.action, list);
+  }
+}
+
+// The plugin's own UI in `box`, when one was chosen and suil can make it.
+bool embed_plugin_ui(Host* host, GtkWindow* window, GtkWidget* box) {
+  if (host->ui && !host->options.generic_ui) {
+    plugin_ui_create(host, gtk3_ui_type, box);
+  }
+  if (!host->ui_instance) {
+    return false;
+  }
+  auto* widget = static_cast<GtkWidget*>(suil_instance_get_widget(host->ui_instance));
+  gtk_container_add(GTK_CONTAINER(box), widget);
+  gtk_window_set_resizable(window, plugin_ui_resizable(host->world, host->ui));
+  gtk_widget_show_all(GTK_WIDGET(window));
+  gtk_widget_grab_focus(widget);
+  return true;
+}
+
+void show_generic_panel(Host* host, GtkWindow* window, GtkWidget* vbox, GtkWidget* box) {
+  GtkWidget* panel = build_controls_panel(host, window);
+  GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
+  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC,
+                                 GTK_POLICY_AUTOMATIC);
+  gtk_container_add(GTK_CONTAINER(scrolled), panel);
+  gtk_container_add(GTK_CONTAINER(box), scrolled);
+  gtk_widget_set_margin_top(panel, 8);
+  gtk_widget_set_margin_bottom(panel, 8);
+  // The window itself stays hidden until it is presented: a default size
+  // set once it is shown would wait for the next time it is shown.
+  gtk_widget_show_all(vbox);
+
+  GtkRequisition panel_size{};
+  GtkRequisition box_size{};
+  gtk_widget_get_preferred_size(panel, nullptr, &panel_size);
+  gtk_widget_get_preferred_size(vbox, nullptr, &box_size);
+  GdkRectangle work_area{0, 0, G_MAXINT / 2, G_MAXINT / 2};
+  if (GdkMonitor* monitor = gdk_display_get_monitor(gdk_display_get_default(), 0)) {
+    gdk_monitor_get_workarea(monitor, &work_area);
+  }
+  const GtkRequisition size = generic_panel_window_size(panel_size, box_size, work_area);
+  gtk_window_set_default_size(window, size.width, size.height);
+}
+
+} // namespace
+
+bool preset_is_file(const Host* host) {
+  return !preset_path(host).empty();
+}
+
+bool preset_is_deletable(const Host* host) {
+  const std::string path = preset_path(host);
+  if (path.empty()) {
+    return false;
+  }
+  const std::string manifest = path.substr(0, path.find_last_of('/') + 1) + "manifest.ttl";
+  return access(manifest.c_str(), W_OK) == 0;
+}
+
+void update_window_title(Host* host) {
+  FrontendApp* app = frontend_app(host);
+  if (!app->window) {
+    return;
+  }
+  const char* label = host->preset ? lilv_state_get_label(host->preset) : nullptr;
+  if (label) {
+    gchar* title = g_strdup_printf("%s - %s", plugin_title(host), label);
+    gtk_window_set_title(app->window, title);
+    g_free(title);
+  } else {
+    gtk_window_set_title(app->window, plugin_title(host));
+  }
+  if (app->header_bar) {
+    gtk_header_bar_set_subtitle(app->header_bar, label ? label : "");
+  }
+  GActionMap* actions = G_ACTION_MAP(app->window);
+  g_simple_action_set_enabled(G_SIMPLE_ACTION(g_action_map_lookup_action(actions, "save-preset")),
+                              preset_is_file(host));
+  g_simple_action_set_enabled(G_SIMPLE_ACTION(g_action_map_lookup_action(actions, "delete-preset")),
+                              preset_is_deletable(host));
+}
+
+GtkRequisition generic_panel_window_size(GtkRequisition panel, GtkRequisition box,
+                                         GdkRectangle work_area) {
+  GtkRequisition size{std::max({panel.width, box.width, 616}) + 24, panel.height + box.height};
+  if (size.width > work_area.width - 24) {
+    size.width = work_area.width - 24;
+  }
+  if (size.height > work_area.height - 24) {
+    size.height = work_area.height - 24;
+  }
+  return size;
+}
+
+void build_main_window(GtkApplication* application, gpointer data) {
+  auto* host = static_cast<Host*>(data);
+  FrontendApp* app = frontend_app(host);
+  if (!host->plugin || !app->opened) {
+    app->failure_status = 1;
+    g_application_quit(G_APPLICATION(application));
+    return;
+  }
+  auto* window = GTK_WINDOW(gtk_application_window_new(application));
+  GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  app->window = window;
+  add_actions(host, application, window);
+  update_window_title(host);
+  gtk_window_set_role(window, "plugin_ui");
+  gtk_container_add(GTK_CONTAINER(window), vbox);
+
+  if (!host->options.minimal_ui) {
+    GMenuModel* menubar = make_menubar(host);
+    gtk_application_set_menubar(application, menubar);
+    g_object_unref(menubar);
+    gtk_application_window_set_show_menubar(GTK_APPLICATION_WINDOW(window), FALSE);
+    app->header_bar = make_header_bar(host);
+    gtk_window_set_titlebar(window, GTK_WIDGET(app->header_bar));
+    gtk_widget_show_all(GTK_WIDGET(app->header_bar));
+  }
+  set_accelerators(application, window);
+  update_window_title(host); // now with the header bar's subtitle
+
+  GtkWidget* box = gtk_event_box_new();
+  gtk_widget_set_hexpand(box, TRUE);
+  gtk_widget_set_vexpand(box, TRUE);
+  gtk_box_pack_start(GTK_BOX(vbox), box, TRUE, TRUE, 0);
+  gtk_widget_show(vbox);
+  gtk_widget_show(box);
+
+  if (!embed_plugin_ui(host, window, box)) {
+    show_generic_panel(host, window, vbox, box);
+  }
+  if (host_activate(host)) {
+    app->failure_status = 1;
+    gtk_widget_destroy(GTK_WIDGET(window));
+    app->window = nullptr;
+    return;
+  }
+  plugin_ui_start(host);
+  gtk_window_present(window);
+}
