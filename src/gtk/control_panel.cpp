@@ -155,7 +155,7 @@ void show_control_value(Host* host, Control* control) {
     gtk_switch_set_active(GTK_SWITCH(widget), x > 0.0);
   } else if (GTK_IS_SCALE(widget)) {
     gtk_range_set_value(GTK_RANGE(widget),
-                        control->is_logarithmic ? std::log(static_cast<float>(x)) : x);
+                        record->logarithmic ? std::log(static_cast<float>(x)) : x);
     if (record->spin) {
       gtk_spin_button_set_value(GTK_SPIN_BUTTON(record->spin), x);
     }

@@ -146,6 +146,7 @@ GtkWidget* make_combo(Control* control, float value) {
 }
 
 void make_log_scale(Control* control, float value, ControlWidgets* record) {
+  record->logarithmic = true;
   record->widget = gtk_scale_new_with_range(GTK_ORIENTATION_HORIZONTAL, std::log(control->min),
                                             std::log(control->max), 0.001);
   gtk_scale_set_draw_value(GTK_SCALE(record->widget), FALSE);
@@ -186,6 +187,13 @@ void make_linear_scale(Control* control, float value, ControlWidgets* record) {
   connect(control, record->spin, "value-changed", G_CALLBACK(on_scale_spin_changed));
 }
 
+// A logarithmic scale needs a range of positive numbers; a control that
+// claims to be logarithmic from zero or below gets a linear one instead of
+// a scale from minus infinity.
+bool has_log_range(const Control* control) {
+  return control->is_logarithmic && control->min > 0.0f && control->max > control->min;
+}
+
 } // namespace
 
 ControlWidgets* make_control_widgets(Host* host, Control* control) {
@@ -201,7 +209,7 @@ ControlWidgets* make_control_widgets(Host* host, Control* control) {
     record->widget = make_switch(control, value);
   } else if (control->is_enumeration) {
     record->widget = make_combo(control, value);
-  } else if (control->is_logarithmic) {
+  } else if (has_log_range(control)) {
     make_log_scale(control, value, record);
   } else if (std::isnan(control->min) || std::isnan(control->max)) {
     record->widget = make_unbounded_spin(control, value);

@@ -13,6 +13,7 @@ struct Host;
 struct ControlWidgets {
   GtkWidget* spin;   ///< The spin button beside a scale, or null.
   GtkWidget* widget; ///< The main widget: entry, file chooser, switch, combo, scale or spin.
+  bool logarithmic;  ///< The scale runs over the logarithms of the values.
 };
 
 /// Make the widgets for `control`, with handlers when it is writable, set

@@ -152,7 +152,7 @@ bool preset_is_deletable(const Host* host) {
 
 void update_window_title(Host* host) {
   FrontendApp* app = frontend_app(host);
-  if (!app->window) {
+  if (!app || !app->window) {
     return;
   }
   const char* label = host->preset ? lilv_state_get_label(host->preset) : nullptr;
