@@ -2,6 +2,7 @@
 
 #include "gtk/bexo_gtk.hpp"
 #include "gtk/control_panel.hpp"
+#include "gtk/preset_dialogs.hpp"
 #include "gtk/presets_menu.hpp"
 #include "gtk/window_menus.hpp"
 #include "host/host.hpp"
@@ -48,24 +49,28 @@ void quit_action(GSimpleAction*, GVariant*, gpointer data) {
 }
 
 void about_action(GSimpleAction*, GVariant*, gpointer) {
-  static const char* const authors[] = {"The Bexo developers", nullptr};
-  gtk_show_about_dialog(nullptr, "program-name", "Bexo", "logo-icon-name", "bexo", "title",
-                        "About Bexo", "version", BEXO_VERSION, "comments", "Run an LV2 plugin",
-                        "authors", authors, nullptr);
+  show_about();
+}
+
+void save_preset_action(GSimpleAction*, GVariant*, gpointer host) {
+  save_current_preset(static_cast<Host*>(host));
+}
+
+void delete_preset_action(GSimpleAction*, GVariant*, gpointer host) {
+  delete_preset_dialog(static_cast<Host*>(host));
 }
 
 void add_actions(Host* host, GtkApplication* application, GtkWindow* window) {
-  // "app.show-log" and the preset dialogs' actions belong to the log
-  // viewer and the dialogs; until they are added, GTK shows their menu
-  // entries disabled.
+  // "app.show-log" and "win.save-preset-as" come with the log viewer and
+  // the save dialog; until then GTK shows their menu entries disabled.
   static const GActionEntry app_entries[] = {
       {"about", about_action, nullptr, nullptr, nullptr, {}},
       {"quit", quit_action, nullptr, nullptr, nullptr, {}},
   };
   static const GActionEntry window_entries[] = {
       {"load-preset", load_preset, "s", nullptr, nullptr, {}},
-      {"save-preset", nullptr, nullptr, nullptr, nullptr, {}},
-      {"delete-preset", nullptr, nullptr, nullptr, nullptr, {}},
+      {"save-preset", save_preset_action, nullptr, nullptr, nullptr, {}},
+      {"delete-preset", delete_preset_action, nullptr, nullptr, nullptr, {}},
   };
   g_action_map_add_action_entries(G_ACTION_MAP(application), app_entries, G_N_ELEMENTS(app_entries),
                                   host);

@@ -65,12 +65,12 @@ void fill_presets_menu(Host* host, GMenu* menu) {
 }
 
 void refill_presets_menu(Host* host) {
-  GMenu* menu = frontend_app(host)->presets_menu;
-  if (!menu) {
+  const FrontendApp* app = frontend_app(host);
+  if (!app || !app->presets_menu) {
     return;
   }
-  g_menu_remove_all(menu);
-  fill_presets_menu(host, menu);
+  g_menu_remove_all(app->presets_menu);
+  fill_presets_menu(host, app->presets_menu);
 }
 
 void load_preset(GSimpleAction*, GVariant* parameter, gpointer data) {
