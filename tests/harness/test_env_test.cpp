@@ -131,16 +131,21 @@ TEST(TestEnv, KilledLauncherTakesTheServerWithIt) {
   EXPECT_TRUE(server_gone_within(name, 10s));
 }
 
-TEST(TestEnv, DisplayIsStartedWhenNoneIsSet) {
+// The user's display, when there is one, is never the one a test gets.
+TEST(TestEnv, DisplayIsAPrivateOneWhetherOrNotOneIsSet) {
+  for (const char* users : {"", ":4711"}) {
+    setenv("DISPLAY", users, 1);
+    Launched run = launch({"--display", "--", "sh", "-c",
+                           "echo \"$DISPLAY\"; xdpyinfo >/dev/null 2>&1 && echo up || echo down"});
+    const std::string display = read_line(run.out);
+    EXPECT_EQ(read_line(run.out), "up") << users;
+    close(run.out);
+    const int status = wait_status(run.pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << users;
+    EXPECT_EQ(display.rfind(':', 0), 0u) << display;
+    EXPECT_NE(display, users);
+  }
   unsetenv("DISPLAY");
-  Launched run = launch({"--display", "--", "sh", "-c",
-                         "echo \"$DISPLAY\"; xdpyinfo >/dev/null 2>&1 && echo up || echo down"});
-  const std::string display = read_line(run.out);
-  EXPECT_EQ(read_line(run.out), "up");
-  close(run.out);
-  const int status = wait_status(run.pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(display.rfind(':', 0), 0u) << display;
 }
 
 TEST(TestEnv, MissingCommandIsAUsageError) {

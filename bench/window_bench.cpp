@@ -1,0 +1,102 @@
+// Time from starting a program to its main window being mapped, for
+// bexo-gtk and bexo-qt side by side in one run: the controls fixture and
+// synthv1 (a plugin with about 150 controls, whose generic panel is the
+// largest a user is likely to open).  Each program is started several
+// times; the figures are the median and the fastest start.  Run it under
+// the launcher, which gives it a private JACK server and a display:
+//
+//   build/release/tests/harness/bexo-test-env --jack --display -- build/release/bench/window_bench
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int runs = 7;
+
+struct Case {
+  const char* program;
+  const char* plugin;
+  const char* title; ///< Of the main window.
+};
+
+bool has_title(Display* display, Window window, const std::string& title) {
+  char* name = nullptr;
+  const bool match = XFetchName(display, window, &name) && name && title == name;
+  XFree(name);
+  return match;
+}
+
+// Milliseconds until a window with the title is mapped; -1 after 30 s.
+double time_to_window(Display* display, const Case& c) {
+  XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+  XSync(display, True);
+  char* argv[] = {const_cast<char*>(c.program), const_cast<char*>(c.plugin), nullptr};
+  const Clock::time_point start = Clock::now();
+  pid_t pid = -1;
+  if (posix_spawn(&pid, c.program, nullptr, nullptr, argv, environ) != 0) {
+    return -1;
+  }
+  double elapsed = -1;
+  while (Clock::now() - start < std::chrono::seconds(30)) {
+    if (!XPending(display)) {
+      struct timespec pause {
+        0, 200000
+      };
+      nanosleep(&pause, nullptr);
+      continue;
+    }
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == MapNotify && has_title(display, event.xmap.window, c.title)) {
+      elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      break;
+    }
+  }
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  return elapsed;
+}
+
+} // namespace
+
+int main() {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) {
+    std::fprintf(stderr, "window_bench: no display; run it under bexo-test-env --display\n");
+    return 1;
+  }
+  setenv("LV2_PATH", BEXO_FIXTURE_LV2_DIR ":/usr/lib/lv2", 1);
+  setenv("HOME", "/nonexistent", 1); // no user's presets or settings
+  const Case cases[] = {
+      {BEXO_GTK_PATH, "urn:bexo:test:controls", "Bexo Test Controls"},
+      {BEXO_QT_PATH, "urn:bexo:test:controls", "Bexo Test Controls"},
+      {BEXO_GTK_PATH, "http://synthv1.sourceforge.net/lv2", "synthv1"},
+      {BEXO_QT_PATH, "http://synthv1.sourceforge.net/lv2", "synthv1"},
+  };
+  std::printf("%-10s %-36s %10s %10s\n", "program", "plugin", "median ms", "best ms");
+  for (const Case& c : cases) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+      times.push_back(time_to_window(display, c));
+    }
+    std::sort(times.begin(), times.end());
+    const std::string name = c.program;
+    std::printf("%-10s %-36s %10.0f %10.0f\n", name.substr(name.rfind('/') + 1).c_str(), c.plugin,
+                times[runs / 2], times.front());
+  }
+  XCloseDisplay(display);
+  return 0;
+}
