@@ -23,12 +23,27 @@ gint stop_after_options(GApplication*, GVariantDict*, gpointer) {
 
 struct Parsed {
   int status = -100;
-  HostOptions options{};
+  HostOptions options{}; ///< The numbers and flags; its texts are below.
+  std::string jack_name;
+  std::string ui_uri;
+  std::vector<std::string> controls;
   std::string plugin_arg;
 };
 
-// Parses `args` as bexo-gtk's command line.  The rig's host keeps what
-// GLib stored (its close frees the name and the array), and its log.
+// What GLib stored for the options; a host that is never opened is never
+// closed, which would free them.
+void free_options(HostOptions* options) {
+  g_free(options->jack_name);
+  g_strfreev(options->controls);
+  g_free(options->ui_uri);
+  options->jack_name = nullptr;
+  options->controls = nullptr;
+  options->ui_uri = nullptr;
+}
+
+// Parses `args` as bexo-gtk's command line, into the rig's host, whose
+// log keeps what was logged.  The texts of the options are released before
+// it returns, so the result holds copies.
 Parsed parse(HostRig& rig, std::vector<std::string> args) {
   FrontendApp app{};
   rig.host.gui_data = &app;
@@ -43,7 +58,14 @@ Parsed parse(HostRig& rig, std::vector<std::string> args) {
   }
   Parsed parsed;
   parsed.status = g_application_run(application, static_cast<int>(argv.size()), argv.data());
-  parsed.options = rig.host.options;
+  HostOptions& options = rig.host.options;
+  parsed.jack_name = options.jack_name ? options.jack_name : "";
+  parsed.ui_uri = options.ui_uri ? options.ui_uri : "";
+  for (char** c = options.controls; c && *c; ++c) {
+    parsed.controls.emplace_back(*c);
+  }
+  free_options(&options);
+  parsed.options = options;
   parsed.plugin_arg = app.plugin_arg ? app.plugin_arg : "";
   if (app.args_variant) {
     g_variant_unref(app.args_variant);
@@ -56,32 +78,31 @@ Parsed parse(HostRig& rig, std::vector<std::string> args) {
 TEST(CommandLine, EveryOptionReachesItsField) {
   struct Case {
     std::vector<std::string> args;
-    bool (*holds)(const HostOptions&);
+    bool (*holds)(const Parsed&);
   };
   const Case cases[] = {
-      {{"-b", "4096"}, [](const HostOptions& o) { return o.ring_size == 4096; }},
-      {{"--buffer-size=8192"}, [](const HostOptions& o) { return o.ring_size == 8192; }},
-      {{"-d"}, [](const HostOptions& o) { return o.dump == 1; }},
-      {{"-g"}, [](const HostOptions& o) { return o.generic_ui == 1; }},
-      {{"-l", "128"}, [](const HostOptions& o) { return o.block_length == 128; }},
-      {{"-m"}, [](const HostOptions& o) { return o.minimal_ui == 1; }},
-      {{"-n", "Amp"}, [](const HostOptions& o) { return std::string(o.jack_name) == "Amp"; }},
-      {{"-p"}, [](const HostOptions& o) { return o.print_controls == 1; }},
-      {{"-r", "24.5"}, [](const HostOptions& o) { return o.update_rate == 24.5; }},
-      {{"-S", "2"}, [](const HostOptions& o) { return o.scale_factor == 2.0; }},
-      {{"-s"}, [](const HostOptions& o) { return o.show_hidden == 1; }},
-      {{"-t"}, [](const HostOptions& o) { return o.trace == 1; }},
-      {{"-U", "urn:ui"}, [](const HostOptions& o) { return std::string(o.ui_uri) == "urn:ui"; }},
-      {{"-x"}, [](const HostOptions& o) { return o.exact_jack_name == 1; }},
+      {{"-b", "4096"}, [](const Parsed& p) { return p.options.ring_size == 4096; }},
+      {{"--buffer-size=8192"}, [](const Parsed& p) { return p.options.ring_size == 8192; }},
+      {{"-d"}, [](const Parsed& p) { return p.options.dump == 1; }},
+      {{"-g"}, [](const Parsed& p) { return p.options.generic_ui == 1; }},
+      {{"-l", "128"}, [](const Parsed& p) { return p.options.block_length == 128; }},
+      {{"-m"}, [](const Parsed& p) { return p.options.minimal_ui == 1; }},
+      {{"-n", "Amp"}, [](const Parsed& p) { return p.jack_name == "Amp"; }},
+      {{"-p"}, [](const Parsed& p) { return p.options.print_controls == 1; }},
+      {{"-r", "24.5"}, [](const Parsed& p) { return p.options.update_rate == 24.5; }},
+      {{"-S", "2"}, [](const Parsed& p) { return p.options.scale_factor == 2.0; }},
+      {{"-s"}, [](const Parsed& p) { return p.options.show_hidden == 1; }},
+      {{"-t"}, [](const Parsed& p) { return p.options.trace == 1; }},
+      {{"-U", "urn:ui"}, [](const Parsed& p) { return p.ui_uri == "urn:ui"; }},
+      {{"-x"}, [](const Parsed& p) { return p.options.exact_jack_name == 1; }},
       {{"--exact-jack-name", "--generic-ui"},
-       [](const HostOptions& o) { return o.exact_jack_name == 1 && o.generic_ui == 1; }},
+       [](const Parsed& p) { return p.options.exact_jack_name == 1 && p.options.generic_ui == 1; }},
   };
   for (const Case& c : cases) {
     HostRig rig;
     const Parsed parsed = parse(rig, c.args);
     EXPECT_EQ(parsed.status, 0) << c.args[0];
-    EXPECT_TRUE(c.holds(parsed.options)) << c.args[0];
-    g_free(rig.host.options.ui_uri);
+    EXPECT_TRUE(c.holds(parsed)) << c.args[0];
   }
 }
 
@@ -89,13 +110,7 @@ TEST(CommandLine, ControlSettingsRepeatAndTheOneArgumentIsKept) {
   HostRig rig;
   const Parsed parsed = parse(rig, {"-c", "gain=2", "urn:bexo:test:controls", "--control=mute=1"});
   EXPECT_EQ(parsed.status, 0);
-  ASSERT_NE(parsed.options.controls, nullptr);
-  std::vector<std::string> settings;
-  for (char** c = parsed.options.controls; *c; ++c) {
-    settings.emplace_back(*c);
-    g_free(*c); // the host frees only the array
-  }
-  EXPECT_EQ(settings, (std::vector<std::string>{"gain=2", "mute=1"}));
+  EXPECT_EQ(parsed.controls, (std::vector<std::string>{"gain=2", "mute=1"}));
   EXPECT_EQ(parsed.plugin_arg, "urn:bexo:test:controls");
   EXPECT_TRUE(rig.lines.empty());
 }
