@@ -79,7 +79,9 @@ void add_actions(Host* host, GtkApplication* application, GtkWindow* window) {
 }
 
 void set_accelerators(GtkApplication* application, GtkWindow* window) {
-  gtk_window_add_accel_group(window, gtk_accel_group_new());
+  GtkAccelGroup* group = gtk_accel_group_new();
+  gtk_window_add_accel_group(window, group);
+  g_object_unref(group); // the window holds it
   struct Accel {
     const char* action;
     const char* accel;

@@ -325,14 +325,20 @@ TEST_F(GtkPanel, ShowHiddenShowsPortsNotMeantForAGui) {
   EXPECT_NE(widgets(control("hidden")), nullptr);
 }
 
-TEST_F(GtkPanel, PluginWithoutControlsShowsACloseButtonThatClosesTheWindow) {
-  build("urn:bexo:test:atoms");
-  ASSERT_TRUE(GTK_IS_BUTTON(panel));
-  EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(panel)), "Close");
-  EXPECT_FALSE(gtk_window_get_resizable(window));
-  gtk_button_clicked(GTK_BUTTON(panel));
-  EXPECT_TRUE(window_closed);
-  window = nullptr;
+TEST_F(GtkPanel, PluginWithNothingToShowShowsACloseButtonThatClosesTheWindow) {
+  for (const char* plugin : {"urn:bexo:test:atoms", "urn:bexo:test:hidden-controls"}) {
+    build(plugin);
+    ASSERT_TRUE(GTK_IS_BUTTON(panel)) << plugin;
+    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(panel)), "Close");
+    EXPECT_FALSE(gtk_window_get_resizable(window)) << plugin;
+    window_closed = false;
+    gtk_button_clicked(GTK_BUTTON(panel));
+    EXPECT_TRUE(window_closed) << plugin;
+    window = nullptr;
+  }
+  build("urn:bexo:test:hidden-controls", true);
+  EXPECT_TRUE(GTK_IS_GRID(panel)) << "with show-hidden";
+  EXPECT_TRUE(gtk_window_get_resizable(window));
 }
 
 } // namespace
