@@ -102,9 +102,11 @@ int main() {
       times.push_back(time_to_window(display, c));
     }
     std::sort(times.begin(), times.end());
-    const std::string name = c.program;
-    std::printf("%-10s %-36s %10.0f %10.0f\n", name.substr(name.rfind('/') + 1).c_str(), c.plugin,
-                times[runs / 2], times.front());
+    const std::string path = c.program;
+    const std::string name =
+        path.substr(path.rfind('/') + 1) + (c.option ? std::string(" ") + c.option : "");
+    std::printf("%-13s %-36s %10.0f %10.0f\n", name.c_str(), c.plugin, times[runs / 2],
+                times.front());
   }
   XCloseDisplay(display);
   return 0;
