@@ -2,6 +2,7 @@
 
 #include "gtk/command_line.hpp"
 #include "gtk/control_panel.hpp"
+#include "gtk/log_viewer.hpp"
 #include "gtk/main_window.hpp"
 #include "gtk/plugin_selector.hpp"
 #include "host/frontend.hpp"
@@ -79,7 +80,11 @@ void on_shutdown(GApplication*, gpointer data) {
 int gui_init(Host* host) {
   auto* app = new FrontendApp{};
   app->app = gtk_application_new(application_id, G_APPLICATION_NON_UNIQUE);
+  app->log_store = make_log_store();
+  app->main_thread = std::this_thread::get_id();
   host->gui_data = app;
+  host->log.sink = log_sink;
+  host->log.sink_data = app;
   return 0;
 }
 
@@ -105,6 +110,9 @@ int gui_close(Host* host) {
   }
   g_application_quit(G_APPLICATION(app->app));
   if (!app->running) {
+    host->log.sink = nullptr;
+    host->log.sink_data = nullptr;
+    g_object_unref(app->log_store);
     g_object_unref(app->app);
     delete app;
     host->gui_data = nullptr;

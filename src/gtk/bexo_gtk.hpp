@@ -6,6 +6,7 @@
 // panel (control_panel.hpp).  bexo_gtk.cpp defines bexo_frontend.
 
 #include <gtk/gtk.h>
+#include <thread>
 
 struct Host;
 
@@ -16,15 +17,18 @@ struct FrontendApp {
   /// The one command-line argument (a plugin, preset or state), or null;
   /// it points into args_variant.
   const char* plugin_arg;
-  GtkWindow* window;        ///< Null before activation and once the window is gone.
-  GtkHeaderBar* header_bar; ///< Null when the window has none.
-  GMenu* presets_menu;      ///< The header-bar menu's presets; null without one.
-  GVariant* args_variant;   ///< The remaining arguments, owned.
-  guint timer_id;           ///< The periodic update's source, 0 when none.
-  bool opened;              ///< host_open succeeded.
-  bool running;             ///< g_application_run has not returned yet.
-  bool quit_during_open;    ///< A signal came while the host was opening.
-  int failure_status;       ///< Nonzero once opening or activation failed.
+  GtkWindow* window;           ///< Null before activation and once the window is gone.
+  GtkHeaderBar* header_bar;    ///< Null when the window has none.
+  GMenu* presets_menu;         ///< The header-bar menu's presets; null without one.
+  GtkWindow* log_window;       ///< The log viewer while it exists.
+  GtkListStore* log_store;     ///< Every host message of the run (log_viewer.hpp).
+  GVariant* args_variant;      ///< The remaining arguments, owned.
+  guint timer_id;              ///< The periodic update's source, 0 when none.
+  bool opened;                 ///< host_open succeeded.
+  bool running;                ///< g_application_run has not returned yet.
+  bool quit_during_open;       ///< A signal came while the host was opening.
+  int failure_status;          ///< Nonzero once opening or activation failed.
+  std::thread::id main_thread; ///< GTK's; other threads' log entries wait for it.
 };
 
 /// The front end's record of `host`; null before gui_init.

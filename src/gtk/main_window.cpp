@@ -2,8 +2,11 @@
 
 #include "gtk/bexo_gtk.hpp"
 #include "gtk/control_panel.hpp"
+#include "gtk/log_viewer.hpp"
 #include "gtk/preset_dialogs.hpp"
 #include "gtk/presets_menu.hpp"
+#include "gtk/request_value.hpp"
+#include "gtk/save_preset_dialog.hpp"
 #include "gtk/window_menus.hpp"
 #include "host/host.hpp"
 #include "host/lifecycle.hpp"
@@ -52,6 +55,14 @@ void about_action(GSimpleAction*, GVariant*, gpointer) {
   show_about();
 }
 
+void show_log_action(GSimpleAction*, GVariant*, gpointer host) {
+  show_log_window(static_cast<Host*>(host));
+}
+
+void save_preset_as_action(GSimpleAction*, GVariant*, gpointer host) {
+  save_preset_as_dialog(static_cast<Host*>(host));
+}
+
 void save_preset_action(GSimpleAction*, GVariant*, gpointer host) {
   save_current_preset(static_cast<Host*>(host));
 }
@@ -61,15 +72,15 @@ void delete_preset_action(GSimpleAction*, GVariant*, gpointer host) {
 }
 
 void add_actions(Host* host, GtkApplication* application, GtkWindow* window) {
-  // "app.show-log" and "win.save-preset-as" come with the log viewer and
-  // the save dialog; until then GTK shows their menu entries disabled.
   static const GActionEntry app_entries[] = {
+      {"show-log", show_log_action, nullptr, nullptr, nullptr, {}},
       {"about", about_action, nullptr, nullptr, nullptr, {}},
       {"quit", quit_action, nullptr, nullptr, nullptr, {}},
   };
   static const GActionEntry window_entries[] = {
       {"load-preset", load_preset, "s", nullptr, nullptr, {}},
       {"save-preset", save_preset_action, nullptr, nullptr, nullptr, {}},
+      {"save-preset-as", save_preset_as_action, nullptr, nullptr, nullptr, {}},
       {"delete-preset", delete_preset_action, nullptr, nullptr, nullptr, {}},
   };
   g_action_map_add_action_entries(G_ACTION_MAP(application), app_entries, G_N_ELEMENTS(app_entries),
@@ -227,6 +238,8 @@ void build_main_window(GtkApplication* application, gpointer data) {
   gtk_widget_show(vbox);
   gtk_widget_show(box);
 
+  // Before the UI is made: its features are fixed when it is instantiated.
+  install_request_value(host);
   if (!embed_plugin_ui(host, window, box)) {
     show_generic_panel(host, window, vbox, box);
   }

@@ -45,6 +45,9 @@ void save_current_preset(Host* host) {
   if (store_preset(host, dir.c_str(), nullptr, label.empty() ? nullptr : label.c_str(),
                    name.c_str())) {
     host_log(&host->log, LOG_LEVEL_WARNING, "Error saving preset <%s>", uri.c_str());
+    // Its file was not replaced: it stays listed, and must stay loadable.
+    lilv_world_load_resource(host->world, old_uri.get());
+    update_window_title(host);
     return;
   }
   lilv_world_load_resource(host->world, lilv_state_get_uri(host->preset));

@@ -1,14 +1,17 @@
 // Saving over the current preset and deleting it, as "win.save-preset" and
 // "win.delete-preset" do, on a preset of the test's own in a temporary
-// directory (HOME points there too, so nothing of the user's is touched).
-// The delete dialog is answered from the main loop, as a user would.
+// directory (HOME is a temporary one too, so nothing of the user's is
+// touched).  The delete dialog is answered from the main loop, as a user
+// would.
 
 #include "base/log.hpp"
+#include "dialog_driver.hpp"
 #include "gtk/preset_dialogs.hpp"
 #include "gtk/presets_menu.hpp"
 #include "harness/files.hpp"
 #include "harness/host_rig.hpp"
 #include "state/state.hpp"
+#include "test_home.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +19,10 @@
 #include <gtk/gtk.h>
 #include <lilv/lilv.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,7 +33,7 @@ protected:
   static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)); }
 
   void SetUp() override {
-    setenv("HOME", home.path().c_str(), 1);
+    test_home();
     ASSERT_EQ(rig.open_manual("urn:bexo:test:gtkui-resizable"), 0);
     set_gain(0.3f);
     ASSERT_EQ(store_preset(&rig.host, bundle.c_str(), nullptr, "Mine", "Mine.ttl"), 0);
@@ -67,40 +74,20 @@ protected:
 
   // Runs the delete dialog and answers it with `response` once it shows.
   void delete_answering(GtkResponseType response) {
-    struct Answer {
-      GtkResponseType response;
-      std::string text;
-    } answer{response, ""};
-    const guint source = g_timeout_add(
-        20,
-        [](gpointer data) -> gboolean {
-          auto* a = static_cast<Answer*>(data);
-          GList* windows = gtk_window_list_toplevels();
-          for (GList* w = windows; w; w = w->next) {
-            if (GTK_IS_DIALOG(w->data) && gtk_widget_get_visible(GTK_WIDGET(w->data)) &&
-                g_strcmp0(gtk_window_get_title(GTK_WINDOW(w->data)), "Delete Preset?") == 0) {
-              GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(w->data));
-              GList* children = gtk_container_get_children(GTK_CONTAINER(content));
-              for (GList* c = children; c; c = c->next) {
-                if (GTK_IS_LABEL(c->data)) {
-                  a->text = gtk_label_get_text(GTK_LABEL(c->data));
-                }
-              }
-              g_list_free(children);
-              gtk_dialog_response(GTK_DIALOG(w->data), a->response);
-            }
-          }
-          g_list_free(windows);
-          return G_SOURCE_CONTINUE;
-        },
-        &answer);
+    std::string text;
+    const DialogDriver driver("Delete Preset?", [&](GtkDialog* dialog) {
+      GtkWidget* label = find_widget(gtk_dialog_get_content_area(dialog), GTK_TYPE_LABEL);
+      text = label ? gtk_label_get_text(GTK_LABEL(label)) : "";
+      gtk_dialog_response(dialog, response);
+      return true;
+    });
     delete_preset_dialog(&rig.host);
-    g_source_remove(source);
-    EXPECT_EQ(answer.text, "Delete preset \"Mine\" from disk?");
+    EXPECT_TRUE(driver.acted());
+    EXPECT_EQ(text, "Delete preset \"Mine\" from disk?");
   }
 
-  TempDir home;
-  const std::string bundle = home.file(".lv2/Mine.preset.lv2/");
+  const TempDir dir;
+  const std::string bundle = dir.file("Mine.preset.lv2/");
   HostRig rig;
   std::string uri;
 };
@@ -113,6 +100,35 @@ TEST_F(PresetActions, SavingOverThePresetKeepsItsFileLabelAndUri) {
   EXPECT_STREQ(lilv_state_get_label(rig.host.preset), "Mine");
   EXPECT_EQ(lilv_node_as_string(lilv_state_get_uri(rig.host.preset)), uri);
   EXPECT_FLOAT_EQ(saved_gain(), 1.7f);
+}
+
+// What a system-wide bundle is to its users: readable, not writable.
+TEST_F(PresetActions, APresetInAReadOnlyBundleStaysAsItWasAndLoadable) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root can try the bundle as another user";
+  }
+  chmod(dir.path().c_str(), 0755);
+  const std::string before = read_text(bundle + "Mine.ttl");
+  ASSERT_FALSE(before.empty());
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setuid(65534) != 0) {
+      _exit(2);
+    }
+    set_gain(1.9f);
+    save_current_preset(&rig.host);
+    const bool warned = rig.logged(LOG_LEVEL_WARNING) ==
+                        std::vector<std::string>{"Error saving preset <" + uri + ">"};
+    const LilvNodePtr mine{lilv_new_uri(rig.host.world, uri.c_str())};
+    const bool loadable = restore_preset(&rig.host, mine.get()) == 0 &&
+                          rig.host.process.control_values[gain_port] == 0.3f;
+    _exit(!warned ? 1 : !loadable ? 3 : 0);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no warning, 2: setuid failed, 3: not loadable";
+  EXPECT_EQ(read_text(bundle + "Mine.ttl"), before);
 }
 
 TEST_F(PresetActions, APresetThatIsNotAFileIsNotSavedOver) {
