@@ -6,13 +6,16 @@
 
 #include "base/log.hpp"
 #include "dialog_driver.hpp"
+#include "gtk/main_window.hpp"
 #include "gtk/preset_dialogs.hpp"
 #include "gtk/presets_menu.hpp"
 #include "harness/files.hpp"
 #include "harness/host_rig.hpp"
+#include "menu_labels.hpp"
 #include "state/state.hpp"
 #include "test_home.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -70,6 +73,12 @@ protected:
 
   LV2_URID_Map& map_feature() {
     return *static_cast<LV2_URID_Map*>(rig.host.features.map_feature.data);
+  }
+
+  // Whether the presets menu lists a preset with this label.
+  bool listed(const std::string& label) {
+    const std::vector<std::string> labels = preset_menu_labels(&rig.host);
+    return std::find(labels.begin(), labels.end(), label) != labels.end();
   }
 
   // Runs the delete dialog and answers it with `response` once it shows.
@@ -141,15 +150,20 @@ TEST_F(PresetActions, APresetThatIsNotAFileIsNotSavedOver) {
 }
 
 TEST_F(PresetActions, DeletingAsksAndEitherWayLeavesNoCurrentPreset) {
+  EXPECT_TRUE(listed("Mine"));
   delete_answering(GTK_RESPONSE_CANCEL);
   EXPECT_EQ(rig.host.preset, nullptr);
+  EXPECT_FALSE(preset_is_file(&rig.host)) << "nothing to save over";
+  EXPECT_FALSE(preset_is_deletable(&rig.host));
   EXPECT_TRUE(std::filesystem::exists(bundle + "Mine.ttl"));
+  EXPECT_TRUE(listed("Mine"));
 
   const LilvNodePtr mine{lilv_new_uri(rig.host.world, uri.c_str())};
   ASSERT_EQ(restore_preset(&rig.host, mine.get()), 0);
   delete_answering(GTK_RESPONSE_ACCEPT);
   EXPECT_EQ(rig.host.preset, nullptr);
   EXPECT_FALSE(std::filesystem::exists(bundle + "Mine.ttl"));
+  EXPECT_FALSE(listed("Mine"));
 }
 
 } // namespace

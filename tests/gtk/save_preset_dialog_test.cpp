@@ -9,6 +9,8 @@
 #include "gtk/save_preset_dialog.hpp"
 #include "harness/files.hpp"
 #include "harness/host_rig.hpp"
+#include "host/host.hpp"
+#include "menu_labels.hpp"
 #include "state/state.hpp"
 #include "test_home.hpp"
 
@@ -72,19 +74,7 @@ protected:
     return driver.acted();
   }
 
-  std::vector<std::string> listed() {
-    GMenu* menu = g_menu_new();
-    fill_presets_menu(&rig.host, menu);
-    std::vector<std::string> labels;
-    for (int i = 0; i < g_menu_model_get_n_items(G_MENU_MODEL(menu)); ++i) {
-      gchar* label = nullptr;
-      g_menu_model_get_item_attribute(G_MENU_MODEL(menu), i, G_MENU_ATTRIBUTE_LABEL, "s", &label);
-      labels.emplace_back(label ? label : "");
-      g_free(label);
-    }
-    g_object_unref(menu);
-    return labels;
-  }
+  std::vector<std::string> listed() { return preset_menu_labels(&rig.host); }
 
   float& gain() { return rig.host.process.control_values[gain_port]; }
 
@@ -108,6 +98,15 @@ TEST(SanitizeName, KeepsAsciiLettersAndDigitsAndReplacesEveryOtherByte) {
   for (const Case& c : cases) {
     EXPECT_EQ(sanitize_name(c.name), c.sane) << c.name;
   }
+}
+
+TEST(PresetBundlePath, IsNamedAfterThePluginAndThePresetInsideDotLv2) {
+  LilvWorld* world = lilv_world_new();
+  Host host{};
+  host.plugin_name = lilv_new_string(world, "Amp Plus");
+  EXPECT_EQ(preset_bundle_path(&host, "Warm 1"), test_home() + "/.lv2/Amp_Plus_Warm_1.preset.lv2");
+  lilv_node_free(host.plugin_name);
+  lilv_world_free(world);
 }
 
 TEST_F(SavePresetDialog, ANewNameIsSavedInABundleOfItsOwnAndBecomesTheCurrentPreset) {
