@@ -7,6 +7,7 @@
 #include "gtk/presets_menu.hpp"
 #include "gtk/request_value.hpp"
 #include "gtk/save_preset_dialog.hpp"
+#include "gtk/save_state_dialog.hpp"
 #include "gtk/window_menus.hpp"
 #include "host/host.hpp"
 #include "host/lifecycle.hpp"
@@ -59,6 +60,10 @@ void show_log_action(GSimpleAction*, GVariant*, gpointer host) {
   show_log_window(static_cast<Host*>(host));
 }
 
+void save_state_action(GSimpleAction*, GVariant*, gpointer host) {
+  save_state_dialog(static_cast<Host*>(host));
+}
+
 void save_preset_as_action(GSimpleAction*, GVariant*, gpointer host) {
   save_preset_as_dialog(static_cast<Host*>(host));
 }
@@ -79,6 +84,7 @@ void add_actions(Host* host, GtkApplication* application, GtkWindow* window) {
   };
   static const GActionEntry window_entries[] = {
       {"load-preset", load_preset, "s", nullptr, nullptr, {}},
+      {"save-as", save_state_action, nullptr, nullptr, nullptr, {}},
       {"save-preset", save_preset_action, nullptr, nullptr, nullptr, {}},
       {"save-preset-as", save_preset_as_action, nullptr, nullptr, nullptr, {}},
       {"delete-preset", delete_preset_action, nullptr, nullptr, nullptr, {}},
@@ -105,6 +111,7 @@ void set_accelerators(GtkApplication* application, GtkWindow* window) {
       {"win.delete-preset", "<Ctrl>Delete"},
       {"win.save-preset", "<Ctrl>S"},
       {"win.save-preset-as", "<Ctrl><Shift>S"},
+      {"win.save-as", "<Ctrl><Shift>A"},
   };
   for (const Accel& a : accels) {
     const char* const list[] = {a.accel, nullptr};

@@ -30,6 +30,7 @@ GMenuModel* make_menubar(Host* host) {
   GMenu* menubar = g_menu_new();
 
   GMenu* file = g_menu_new();
+  g_menu_append(file, "_Save As...", "win.save-as");
   g_menu_append(file, "_Quit", "app.quit");
   g_menu_append_submenu(menubar, "_File", G_MENU_MODEL(file));
   g_object_unref(file);
@@ -54,7 +55,9 @@ GMenuModel* make_header_menu(Host* host) {
   g_menu_append_section(menu, nullptr, G_MENU_MODEL(presets));
   g_object_unref(presets);
 
+  // The header bar has no File menu: saving the whole state goes here.
   GMenu* application = g_menu_new();
+  g_menu_append(application, "Save S_tate As...", "win.save-as");
   g_menu_append(application, "Show _Log", "app.show-log");
   g_menu_append(application, "About _Bexo", "app.about");
   g_menu_append(application, "_Quit", "app.quit");

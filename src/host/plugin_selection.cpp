@@ -3,9 +3,13 @@
 #include "host/frontend.hpp"
 #include "host/host.hpp"
 #include "host/host_open.hpp"
+#include "state/saved_state.hpp"
 
+#include <filesystem>
 #include <serd/serd.h>
+#include <string>
 #include <suil/suil.h>
+#include <system_error>
 
 namespace {
 
@@ -25,14 +29,32 @@ void load_data_of(Host* host, const LilvNode* uri) {
 }
 
 // The state that `arg` names: by URI (a preset, a saved state, or a
-// plugin's default state), or by file.
+// plugin's default state), by file, or by the directory it was saved in.
+// Null after logging why.
 LilvState* state_of(Host* host, const char* arg) {
   if (!serd_uri_string_has_scheme(reinterpret_cast<const uint8_t*>(arg))) {
-    return lilv_state_new_from_file(host->world, urid_map(host), nullptr, arg);
+    std::string file = arg;
+    std::error_code error;
+    if (std::filesystem::is_directory(arg, error)) {
+      file = saved_state_file(arg);
+      if (file.empty()) {
+        host_log(&host->log, LOG_LEVEL_ERROR, "No saved state in \"%s\"", arg);
+        return nullptr;
+      }
+    }
+    LilvState* state = lilv_state_new_from_file(host->world, urid_map(host), nullptr, file.c_str());
+    if (!state) {
+      host_log(&host->log, LOG_LEVEL_ERROR, "Failed to load state \"%s\"", arg);
+    }
+    return state;
   }
   const LilvNodePtr uri{lilv_new_uri(host->world, arg)};
   load_data_of(host, uri.get());
-  return lilv_state_new_from_world(host->world, urid_map(host), uri.get());
+  LilvState* state = lilv_state_new_from_world(host->world, urid_map(host), uri.get());
+  if (!state) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "Failed to load state \"%s\"", arg);
+  }
+  return state;
 }
 
 // Whether the front end can embed `ui`; stores its widget type in ui_type.
@@ -61,10 +83,15 @@ int choose_plugin(Host* host, const char* arg, LilvState** initial_state) {
   if (arg) {
     *initial_state = state_of(host, arg);
     if (!*initial_state) {
-      host_log(&host->log, LOG_LEVEL_ERROR, "Failed to load state \"%s\"", arg);
       return HOST_OPEN_NO_PLUGIN;
     }
-    host->plugin = plugin_by_uri(host, lilv_node_as_uri(lilv_state_get_plugin_uri(*initial_state)));
+    const char* plugin_uri = lilv_node_as_uri(lilv_state_get_plugin_uri(*initial_state));
+    host->plugin = plugin_by_uri(host, plugin_uri);
+    if (!host->plugin) {
+      // A saved state or preset outlives the plugin it was made with.
+      host_log(&host->log, LOG_LEVEL_ERROR, "Plugin <%s> is not installed", plugin_uri);
+      return HOST_OPEN_NO_PLUGIN;
+    }
   } else {
     const LilvNodePtr picked{host->frontend->gui_choose_plugin(host->world)};
     if (!picked) {

@@ -72,6 +72,8 @@ QMainWindow* makeWindow(Host* host) {
   QMenu* fileMenu = window->menuBar()->addMenu(QStringLiteral("&File"));
   QMenu* presetsMenu = window->menuBar()->addMenu(QStringLiteral("&Presets"));
 
+  fileMenu->addAction(new SaveStateAction(host, window));
+
   auto* quitAction = new QAction(QStringLiteral("&Quit"), window);
   QObject::connect(quitAction, SIGNAL(triggered()), window, SLOT(close()));
   quitAction->setShortcuts(QKeySequence::Quit);

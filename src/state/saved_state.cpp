@@ -1,0 +1,233 @@
+#include "state/saved_state.hpp"
+
+#include "base/log.hpp"
+#include "state/state.hpp"
+#include "state/state_host.hpp"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <lilv/lilv.h>
+#include <memory>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char state_file_name[] = "state.ttl";
+
+struct StateFree {
+  void operator()(LilvState* state) const { lilv_state_free(state); }
+};
+using State = std::unique_ptr<LilvState, StateFree>;
+
+// A directory beside `target` to write into, removed again unless kept.
+class Staging {
+public:
+  explicit Staging(const fs::path& target) {
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".saving-XXXXXX";
+    std::string pattern = (target.parent_path() / name).string();
+    if (mkdtemp(pattern.data())) {
+      path = pattern;
+    }
+  }
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+  ~Staging() {
+    if (!path.empty()) {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  }
+  fs::path path;
+};
+
+// Flush what was written to the disk, so that a crash right after the
+// exchange cannot leave a saved state of empty files.
+bool sync_path(const fs::path& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  const bool synced = fsync(fd) == 0;
+  close(fd);
+  return synced;
+}
+
+bool sync_tree(const fs::path& dir) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir, error)) {
+    if (entry.is_regular_file(error) && !sync_path(entry.path())) {
+      return false;
+    }
+  }
+  return !error && sync_path(dir);
+}
+
+int fail(StateHost* host, const fs::path& dir, const std::string& why) {
+  host_log(&host->log, LOG_LEVEL_ERROR, "Failed to save the state to %s: %s", dir.c_str(),
+           why.c_str());
+  return 1;
+}
+
+// Capture the plugin's state into `staging` and read it back.
+int write_state(StateHost* host, const fs::path& target, const fs::path& staging) {
+  const std::string dir = staging.string() + "/";
+  LV2_URID_Map* map = urid_mapper_get_map(host->urid_mapper);
+  const State state{lilv_state_new_from_instance(
+      host->plugin, host->process.instance, map, host->scratch_dir, dir.c_str(), dir.c_str(),
+      dir.c_str(), port_value_get, host, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr)};
+  if (!state) {
+    return fail(host, target, "the plugin's state could not be captured");
+  }
+  errno = 0;
+  if (lilv_state_save(host->world, map, urid_mapper_get_unmap(host->urid_mapper), state.get(),
+                      nullptr, dir.c_str(), state_file_name)) {
+    return fail(host, target, errno ? std::strerror(errno) : "lilv could not write it");
+  }
+  if (!sync_tree(staging)) {
+    return fail(host, target, std::strerror(errno));
+  }
+  // A full disk can leave a file cut short without any write failing
+  // visibly; what cannot be read back is not saved.
+  const State check{
+      lilv_state_new_from_file(host->world, map, nullptr, (staging / state_file_name).c_str())};
+  if (!check) {
+    return fail(host, target, "what was written cannot be read back");
+  }
+  return 0;
+}
+
+// Move everything of `staging` into `target`, which holds other files;
+// refuses before moving anything when a name is taken.
+int join_directory(StateHost* host, const fs::path& target, const fs::path& staging) {
+  std::vector<fs::path> entries;
+  for (const fs::directory_entry& entry : fs::directory_iterator(staging)) {
+    if (fs::exists(fs::symlink_status(target / entry.path().filename()))) {
+      std::string why = entry.path().filename().string();
+      why += " is there already";
+      return fail(host, target, why);
+    }
+    entries.push_back(entry.path());
+  }
+  for (const fs::path& entry : entries) {
+    if (rename(entry.c_str(), (target / entry.filename()).c_str()) != 0) {
+      return fail(host, target, std::strerror(errno));
+    }
+  }
+  return sync_path(target) ? 0 : fail(host, target, std::strerror(errno));
+}
+
+// Whether the state file `text` refers to the file `name` beside it, as
+// lilv writes such a reference: a relative IRI.
+bool refers_to(const std::string& text, const std::string& name) {
+  std::string escaped;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::strchr("-._~!$&'()*+,;=:@", c)) {
+      escaped += c;
+    } else {
+      char code[4];
+      std::snprintf(code, sizeof(code), "%%%02X", byte);
+      escaped += code;
+    }
+  }
+  return text.find("<" + name + ">") != std::string::npos ||
+         text.find("<" + escaped + ">") != std::string::npos;
+}
+
+// Copies into `staging` what the user keeps in the directory of an old
+// state besides that state: what the old state file does not refer to.
+// What it does refer to was the old state's, and goes with it.
+bool carry_over_other_files(const fs::path& old_dir, const fs::path& staging) {
+  std::ifstream in(old_dir / state_file_name);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(old_dir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "manifest.ttl" || name == state_file_name || refers_to(text, name) ||
+        fs::exists(fs::symlink_status(staging / name))) {
+      continue;
+    }
+    fs::copy(entry.path(), staging / name,
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks, error);
+    if (error) {
+      return false;
+    }
+  }
+  return !error;
+}
+
+} // namespace
+
+SavedStateDir saved_state_dir_kind(const char* dir) {
+  std::error_code error;
+  const fs::file_status status = fs::status(dir, error);
+  if (!fs::exists(status)) {
+    return STATE_DIR_NONE;
+  }
+  if (!fs::is_directory(status)) {
+    return STATE_DIR_NOT_A_DIR;
+  }
+  if (!saved_state_file(dir).empty()) {
+    return STATE_DIR_SAVED;
+  }
+  return fs::is_empty(dir, error) ? STATE_DIR_NONE : STATE_DIR_OTHER;
+}
+
+std::string saved_state_file(const char* dir) {
+  std::error_code error;
+  const fs::path file = fs::path(dir) / state_file_name;
+  return fs::is_regular_file(fs::path(dir) / "manifest.ttl", error) &&
+                 fs::is_regular_file(file, error)
+             ? file.string()
+             : std::string();
+}
+
+int save_state(StateHost* host, const char* dir) {
+  const fs::path target = fs::absolute(fs::path(dir).lexically_normal()).string();
+  const fs::path clean = target.filename().empty() ? target.parent_path() : target;
+  const SavedStateDir kind = saved_state_dir_kind(clean.c_str());
+  if (kind == STATE_DIR_NOT_A_DIR) {
+    return fail(host, clean, "it is not a directory");
+  }
+  Staging staging(clean);
+  if (staging.path.empty()) {
+    return fail(host, clean, std::strerror(errno));
+  }
+  if (const int status = write_state(host, clean, staging.path)) {
+    return status;
+  }
+  if (kind == STATE_DIR_OTHER) {
+    return join_directory(host, clean, staging.path);
+  }
+  if (kind == STATE_DIR_SAVED &&
+      (!carry_over_other_files(clean, staging.path) || !sync_tree(staging.path))) {
+    return fail(host, clean, "the other files in it could not be kept");
+  }
+  // A state saved before, or an empty directory, is exchanged with the new
+  // one in one step; the old one then goes with the staging directory.
+  const bool exists = fs::exists(clean);
+  const int moved =
+      exists ? renameat2(AT_FDCWD, staging.path.c_str(), AT_FDCWD, clean.c_str(), RENAME_EXCHANGE)
+             : rename(staging.path.c_str(), clean.c_str());
+  if (moved != 0) {
+    return fail(host, clean, std::strerror(errno));
+  }
+  if (!exists) {
+    staging.path.clear(); // it is the saved state now
+  }
+  sync_path(clean.parent_path());
+  return 0;
+}

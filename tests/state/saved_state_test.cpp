@@ -1,0 +1,172 @@
+// The whole state saved into a directory of the user's and opened from it
+// again: every value, the plugin's own state and the file it made come back
+// after the run that saved them is gone; a save that fails (no room, no
+// permission) leaves what was there byte for byte; files of the user's in
+// the directory are kept.
+
+#include "base/log.hpp"
+#include "frontend/test_frontend.hpp"
+#include "harness/files.hpp"
+#include "harness/host_rig.hpp"
+#include "state/params_values.hpp"
+#include "state/saved_state.hpp"
+#include "state/state_support.hpp"
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every file under `dir` with its contents.
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) {
+      files[fs::relative(entry.path(), dir).string()] = read_text(entry.path().string());
+    }
+  }
+  return files;
+}
+
+class SavedState : public testing::TestWithParam<const char*> {
+protected:
+  void SetUp() override { test_frontend_reset(); }
+
+  // Opens `arg` and runs it, with `values` sent unless it is null.
+  void open_running(HostRig& rig, const char* arg, const ParamsValues* values) {
+    ASSERT_EQ(rig.open_manual(arg), 0);
+    ASSERT_EQ(rig.activate(), 0);
+    rig.start_cycles();
+    if (values) {
+      ASSERT_EQ(send_params_values(rig, *values), 0);
+      ASSERT_TRUE(wait_for_params_values(rig, *values)) << params_difference(rig, *values);
+    }
+  }
+
+  // Saves `values` of the plugin into `target` from a run of its own.
+  void save(const ParamsValues& values) {
+    HostRig rig;
+    ASSERT_NO_FATAL_FAILURE(open_running(rig, GetParam(), &values));
+    ASSERT_EQ(save_state(&rig.host, target.c_str()), 0) << rig.lines.back().text;
+  }
+
+  // Runs `save` in a child process with `limit`; true when the save failed
+  // there and said so.
+  bool save_fails_in_child(const std::function<void()>& limit) {
+    HostRig rig;
+    EXPECT_EQ(rig.open_manual(GetParam()), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      limit();
+      const int status = save_state(&rig.host, target.c_str());
+      _exit(status != 0 && rig.logged(LOG_LEVEL_ERROR, "Failed to save the state to") ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  }
+
+  const TempHome home;
+  const TempDir parent;
+  const std::string target = parent.file("my state");
+};
+
+TEST_P(SavedState, EverythingComesBackFromTheDirectoryAfterTheSavingRunIsGone) {
+  ASSERT_NO_FATAL_FAILURE(save(saved_values));
+  EXPECT_EQ(saved_state_dir_kind(target.c_str()), STATE_DIR_SAVED);
+  // The file the plugin made while saving is inside the directory.
+  EXPECT_EQ(read_text(target + "/note.txt"), "saved text");
+  EXPECT_EQ(std::distance(fs::directory_iterator(parent.path()), fs::directory_iterator()), 1)
+      << "nothing left beside it";
+
+  for (const std::string& arg : {target, target + "/state.ttl"}) {
+    HostRig rig;
+    ASSERT_NO_FATAL_FAILURE(open_running(rig, arg.c_str(), nullptr));
+    EXPECT_TRUE(wait_for_params_values(rig, saved_values)) << params_difference(rig, saved_values);
+  }
+}
+
+TEST_P(SavedState, ASecondSaveReplacesTheStateAndKeepsTheUsersOwnFiles) {
+  ASSERT_NO_FATAL_FAILURE(save(saved_values));
+  std::ofstream(target + "/my notes.txt") << "mine";
+  ASSERT_NO_FATAL_FAILURE(save(changed_values));
+  EXPECT_EQ(read_text(target + "/my notes.txt"), "mine");
+  HostRig rig;
+  ASSERT_NO_FATAL_FAILURE(open_running(rig, target.c_str(), nullptr));
+  EXPECT_TRUE(wait_for_params_values(rig, changed_values))
+      << params_difference(rig, changed_values);
+}
+
+TEST_P(SavedState, ADirectoryOfOtherFilesIsJoinedWithoutReplacingAny) {
+  fs::create_directory(target);
+  std::ofstream(target + "/keep.txt") << "kept";
+  ASSERT_NO_FATAL_FAILURE(save(saved_values));
+  EXPECT_EQ(read_text(target + "/keep.txt"), "kept");
+  EXPECT_EQ(saved_state_dir_kind(target.c_str()), STATE_DIR_SAVED);
+
+  const TempDir other;
+  std::ofstream(other.file("state.ttl")) << "not a state of ours";
+  HostRig rig;
+  ASSERT_EQ(rig.open_manual(GetParam()), 0);
+  EXPECT_NE(save_state(&rig.host, other.path().c_str()), 0);
+  EXPECT_TRUE(rig.logged(LOG_LEVEL_ERROR, "state.ttl is there already"));
+  EXPECT_EQ(read_text(other.file("state.ttl")), "not a state of ours");
+}
+
+TEST_P(SavedState, AFailedSaveLeavesThePreviousStateByteForByte) {
+  ASSERT_NO_FATAL_FAILURE(save(saved_values));
+  const auto before = snapshot(target);
+  // No room: files may not grow beyond a few bytes.
+  EXPECT_TRUE(save_fails_in_child([] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{64, 64};
+    setrlimit(RLIMIT_FSIZE, &small);
+  }));
+  EXPECT_EQ(snapshot(target), before);
+  if (geteuid() == 0) {
+    // No permission: as a user who may read the directory but not write.
+    chmod(parent.path().c_str(), 0755);
+    EXPECT_TRUE(save_fails_in_child([] {
+      if (setuid(65534) != 0) {
+        _exit(2);
+      }
+    }));
+    EXPECT_EQ(snapshot(target), before);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(parent.path()), fs::directory_iterator()), 1)
+      << "no half-written state left beside it";
+  HostRig rig;
+  ASSERT_NO_FATAL_FAILURE(open_running(rig, target.c_str(), nullptr));
+  EXPECT_TRUE(wait_for_params_values(rig, saved_values)) << params_difference(rig, saved_values);
+}
+
+INSTANTIATE_TEST_SUITE_P(Params, SavedState,
+                         testing::Values("urn:bexo:test:params", "urn:bexo:test:params-tsr"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                           return info.index ? "ThreadSafe" : "Paused";
+                         });
+
+TEST(SavedStateDir, TellsAStateFromOtherThings) {
+  const TempDir dir;
+  EXPECT_EQ(saved_state_dir_kind(dir.file("missing").c_str()), STATE_DIR_NONE);
+  EXPECT_EQ(saved_state_dir_kind(dir.path().c_str()), STATE_DIR_NONE) << "empty";
+  std::ofstream(dir.file("a.txt")) << "a";
+  EXPECT_EQ(saved_state_dir_kind(dir.path().c_str()), STATE_DIR_OTHER);
+  EXPECT_EQ(saved_state_dir_kind(dir.file("a.txt").c_str()), STATE_DIR_NOT_A_DIR);
+  std::ofstream(dir.file("manifest.ttl")) << "";
+  std::ofstream(dir.file("state.ttl")) << "";
+  EXPECT_EQ(saved_state_dir_kind(dir.path().c_str()), STATE_DIR_SAVED);
+  EXPECT_EQ(saved_state_file(dir.path().c_str()), dir.file("state.ttl"));
+}
+
+} // namespace
