@@ -22,15 +22,10 @@ gboolean on_timer(gpointer host) {
   return periodic_update(static_cast<Host*>(host)) != 0;
 }
 
-// While the host opens, the periodic update does not run yet, but the
-// plugin selector may wait for the user: a signal then cancels every
-// dialog, so that Ctrl-C ends the run there too.
-gboolean cancel_dialogs_on_quit(gpointer data) {
-  auto* host = static_cast<Host*>(data);
-  if (zix_sem_try_wait(&host->quit_sem) != ZIX_STATUS_SUCCESS) {
-    return G_SOURCE_CONTINUE;
-  }
-  frontend_app(host)->quit_during_open = true;
+// A modal dialog runs a main loop of its own, which quitting the
+// application does not end: cancel each one, so that a signal ends the run
+// at once, also while the user is asked something.
+void cancel_open_dialogs() {
   GList* windows = gtk_window_list_toplevels();
   for (GList* w = windows; w; w = w->next) {
     if (GTK_IS_DIALOG(w->data)) {
@@ -38,6 +33,17 @@ gboolean cancel_dialogs_on_quit(gpointer data) {
     }
   }
   g_list_free(windows);
+}
+
+// While the host opens, the periodic update does not run yet, but the
+// plugin selector may wait for the user.
+gboolean cancel_dialogs_on_quit(gpointer data) {
+  auto* host = static_cast<Host*>(data);
+  if (zix_sem_try_wait(&host->quit_sem) != ZIX_STATUS_SUCCESS) {
+    return G_SOURCE_CONTINUE;
+  }
+  frontend_app(host)->quit_during_open = true;
+  cancel_open_dialogs();
   return G_SOURCE_CONTINUE;
 }
 
@@ -109,7 +115,9 @@ int gui_close(Host* host) {
     return 0;
   }
   g_application_quit(G_APPLICATION(app->app));
-  if (!app->running) {
+  if (app->running) {
+    cancel_open_dialogs();
+  } else {
     host->log.sink = nullptr;
     host->log.sink_data = nullptr;
     g_object_unref(app->log_store);

@@ -62,9 +62,20 @@ gboolean deliver_pending(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
+// Adwaita, GTK's own theme, has no "edit-clear-history": a button showing
+// the theme's missing-image mark would tell the user nothing.
+const char* clear_icon_name() {
+  GtkIconTheme* theme = gtk_icon_theme_get_default();
+  for (const char* name : {"edit-clear-history", "edit-clear-all-symbolic", "edit-clear"}) {
+    if (gtk_icon_theme_has_icon(theme, name)) {
+      return name;
+    }
+  }
+  return "edit-clear-history";
+}
+
 GtkWidget* make_clear_button(GtkListStore* store) {
-  GtkWidget* button =
-      gtk_button_new_from_icon_name("edit-clear-history", GTK_ICON_SIZE_SMALL_TOOLBAR);
+  GtkWidget* button = gtk_button_new_from_icon_name(clear_icon_name(), GTK_ICON_SIZE_SMALL_TOOLBAR);
   gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
   gtk_widget_set_tooltip_text(button, "Clear all log entries");
   g_signal_connect_swapped(button, "clicked", G_CALLBACK(gtk_list_store_clear), store);

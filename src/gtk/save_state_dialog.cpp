@@ -30,6 +30,7 @@ void save_state_dialog(Host* host) {
       "Save State", parent, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel", GTK_RESPONSE_CANCEL,
       "_Save", GTK_RESPONSE_ACCEPT, nullptr);
   gtk_file_chooser_set_create_folders(GTK_FILE_CHOOSER(chooser), TRUE);
+  gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), g_get_home_dir());
   gchar* folder = nullptr;
   if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
     folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
