@@ -65,7 +65,7 @@ private:
   pid_t pid = -1;
 };
 
-enum class Ending { Sigint, Sigterm, QuitKey, ServerStops };
+enum class Ending { Sigint, Sigterm, SigtermInADialog, QuitKey, ServerStops };
 
 TEST(BexoGtkEndings, EachWayOfEndingExitsWithZeroAndLeavesNoClient) {
   struct Case {
@@ -75,6 +75,9 @@ TEST(BexoGtkEndings, EachWayOfEndingExitsWithZeroAndLeavesNoClient) {
   const Case cases[] = {
       {"SIGINT", Ending::Sigint},
       {"SIGTERM", Ending::Sigterm},
+      // A modal dialog runs a main loop of its own, which must not keep
+      // the run alive.
+      {"SIGTERM while Save Preset asks for a name", Ending::SigtermInADialog},
       {"Ctrl+Q", Ending::QuitKey},
       {"the server stopping", Ending::ServerStops},
   };
@@ -100,6 +103,13 @@ TEST(BexoGtkEndings, EachWayOfEndingExitsWithZeroAndLeavesNoClient) {
       kill(run.pid, SIGINT);
       break;
     case Ending::Sigterm:
+      kill(run.pid, SIGTERM);
+      break;
+    case Ending::SigtermInADialog:
+      std::this_thread::sleep_for(300ms);
+      focus(window);
+      press_keys("ctrl+shift+s");
+      ASSERT_FALSE(window_of("Save Preset").empty()) << c.how;
       kill(run.pid, SIGTERM);
       break;
     case Ending::QuitKey:
