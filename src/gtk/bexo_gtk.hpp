@@ -27,6 +27,7 @@ struct FrontendApp {
   bool opened;                 ///< host_open succeeded.
   bool running;                ///< g_application_run has not returned yet.
   bool quit_during_open;       ///< A signal came while the host was opening.
+  int print_version;           ///< "--version" was given.
   int failure_status;          ///< Nonzero once opening or activation failed.
   std::thread::id main_thread; ///< GTK's; other threads' log entries wait for it.
 };

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -25,7 +26,7 @@ bool refuse_negative(Host* host, uint32_t field, const char* option) {
 void command_line_install(GApplication* app, Host* host) {
   HostOptions& o = host->options;
   // GApplication copies the entries; the texts must outlive the run.
-  const std::array<GOptionEntry, 16> entries{{
+  const std::array<GOptionEntry, 17> entries{{
       {"buffer-size", 'b', 0, G_OPTION_ARG_INT, &o.ring_size,
        "Buffer size for plugin <=> UI communication", "SIZE"},
       {"control", 'c', 0, G_OPTION_ARG_STRING_ARRAY, &o.controls,
@@ -49,6 +50,8 @@ void command_line_install(GApplication* app, Host* host) {
       {"ui-uri", 'U', 0, G_OPTION_ARG_STRING, &o.ui_uri, "Load the UI with the given URI", "URI"},
       {"exact-jack-name", 'x', 0, G_OPTION_ARG_NONE, &o.exact_jack_name,
        "Exit if the requested JACK client name is taken", nullptr},
+      {"version", 'V', 0, G_OPTION_ARG_NONE, &frontend_app(host)->print_version,
+       "Print the version and exit", nullptr},
       // No storage of its own: GApplication puts the rest into its options
       // dictionary, where handle_local_options finds it.
       {G_OPTION_REMAINING, 0, 0, G_OPTION_ARG_STRING_ARRAY, nullptr, nullptr, nullptr},
@@ -63,6 +66,10 @@ void command_line_install(GApplication* app, Host* host) {
 gint handle_local_options(GApplication*, GVariantDict* options, gpointer data) {
   auto* host = static_cast<Host*>(data);
   FrontendApp* app = frontend_app(host);
+  if (app->print_version) {
+    std::printf("bexo-gtk %s\n", BEXO_VERSION);
+    return 0;
+  }
   if (refuse_negative(host, host->options.ring_size, "buffer-size") ||
       refuse_negative(host, host->options.block_length, "block-length")) {
     return 1;

@@ -21,6 +21,8 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QTimerEvent>
+#include <cstdio>
+#include <cstring>
 #include <suil/suil.h>
 
 namespace {
@@ -40,6 +42,10 @@ private:
 };
 
 int gui_init(Host* host) {
+  if (host->argc > 1 && std::strcmp(host->argv[1], "--version") == 0) {
+    std::printf("bexo-qt %s\n", BEXO_VERSION);
+    return 0; // and gui_run, without an application, runs nothing
+  }
   auto* application = new QApplication(host->argc, host->argv);
   application->setStyleSheet(
       QStringLiteral("QGroupBox::title { subcontrol-position: top center }"));
@@ -102,6 +108,9 @@ void sizeWindow(Host* host, QMainWindow* window) {
 }
 
 int gui_run(Host* host) {
+  if (!host->gui_data) {
+    return 0; // --version
+  }
   if (host->argc <= 0 || host_open(host, host->argv[0])) {
     return 1;
   }

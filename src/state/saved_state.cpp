@@ -15,6 +15,7 @@
 #include <iterator>
 #include <lilv/lilv.h>
 #include <memory>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -73,6 +74,18 @@ bool sync_tree(const fs::path& dir) {
     }
   }
   return !error && sync_path(dir);
+}
+
+// The mode the saved directory is to have: that of the one it replaces, or
+// what a new directory gets.  mkdtemp makes the staging directory private.
+mode_t directory_mode(const fs::path& target) {
+  struct stat status {};
+  if (stat(target.c_str(), &status) == 0) {
+    return status.st_mode & 07777;
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0777 & ~mask;
 }
 
 int fail(StateHost* host, const fs::path& dir, const std::string& why) {
@@ -203,7 +216,7 @@ int save_state(StateHost* host, const char* dir) {
     return fail(host, clean, "it is not a directory");
   }
   Staging staging(clean);
-  if (staging.path.empty()) {
+  if (staging.path.empty() || chmod(staging.path.c_str(), directory_mode(clean)) != 0) {
     return fail(host, clean, std::strerror(errno));
   }
   if (const int status = write_state(host, clean, staging.path)) {

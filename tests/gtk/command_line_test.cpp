@@ -151,6 +151,11 @@ std::string run(const std::string& command) {
   return output;
 }
 
+TEST(CommandLine, VersionPrintsTheProjectsVersionAndOpensNothing) {
+  EXPECT_EQ(run(BEXO_GTK_PATH " --version urn:bexo:test:not-installed; echo status $?"),
+            "bexo-gtk " BEXO_VERSION "\nstatus 0\n");
+}
+
 TEST(CommandLine, HelpListsEveryOptionWithItsArgumentAndDescription) {
   const std::string help = run(BEXO_GTK_PATH " --help");
   const char* const lines[] = {
@@ -170,6 +175,7 @@ TEST(CommandLine, HelpListsEveryOptionWithItsArgumentAndDescription) {
       "-t, --trace                   Print debug trace messages",
       "-U, --ui-uri=URI              Load the UI with the given URI",
       "-x, --exact-jack-name         Exit if the requested JACK client name is taken",
+      "-V, --version                 Print the version and exit",
   };
   for (const char* line : lines) {
     EXPECT_NE(help.find(line), std::string::npos) << line << "\nin:\n" << help;

@@ -99,10 +99,21 @@ TEST_P(SavedState, EverythingComesBackFromTheDirectoryAfterTheSavingRunIsGone) {
   }
 }
 
-TEST_P(SavedState, ASecondSaveReplacesTheStateAndKeepsTheUsersOwnFiles) {
+// The mode of a directory, or -1.
+int mode_of(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
+TEST_P(SavedState, ASecondSaveReplacesTheStateAndKeepsTheUsersOwnFilesAndPermissions) {
+  const mode_t mask = umask(022);
   ASSERT_NO_FATAL_FAILURE(save(saved_values));
+  EXPECT_EQ(mode_of(target), 0755) << "a new directory as any other the user makes";
   std::ofstream(target + "/my notes.txt") << "mine";
+  chmod(target.c_str(), 0750);
   ASSERT_NO_FATAL_FAILURE(save(changed_values));
+  umask(mask);
+  EXPECT_EQ(mode_of(target), 0750);
   EXPECT_EQ(read_text(target + "/my notes.txt"), "mine");
   HostRig rig;
   ASSERT_NO_FATAL_FAILURE(open_running(rig, target.c_str(), nullptr));
