@@ -1,6 +1,7 @@
 #include "qt/bexo_qt.hpp"
 #include "state/saved_state.hpp"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QKeySequence>
 #include <QMessageBox>
@@ -13,7 +14,8 @@ SaveStateAction::SaveStateAction(StateHost* host, QWidget* window)
 }
 
 void SaveStateAction::saveChosen() {
-  const QString dir = QFileDialog::getExistingDirectory(window, QStringLiteral("Save State"));
+  const QString dir =
+      QFileDialog::getExistingDirectory(window, QStringLiteral("Save State"), QDir::homePath());
   if (dir.isEmpty()) {
     return;
   }
