@@ -20,6 +20,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -185,19 +186,27 @@ std::string captured_state(HostRig& rig, const std::string& where) {
   char* text =
       lilv_state_to_string(rig.host.world, map, urid_mapper_get_unmap(rig.host.urid_mapper), state,
                            "urn:bexo:test:captured", nullptr);
-  std::string result = text ? text : "";
+  // eg-params' LFO runs on by itself: its reading is no state to compare.
+  std::string result;
+  std::istringstream lines(text ? text : "");
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("eg-params#lfo>") == std::string::npos) {
+      result += line + "\n";
+    }
+  }
   lilv_free(text);
   lilv_state_free(state);
   return result;
 }
 
 // Real plugins with a state of their own: eg-sampler's is the path of its
-// sample, synthv1's its 150 parameters.  Every control input is moved off
-// its default before the save.
+// sample, eg-params' its parameters.  Every control input is moved off its
+// default before the save.  (synthv1 is saved and reopened by the
+// programs themselves, in processes of their own: two of its instances one
+// after the other in one process crash in a thread of its own.)
 TEST(SavedStateOfRealPlugins, EveryControlAndThePluginsOwnStateComeBack) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1); // synthv1 starts Qt, also without its UI
   for (const char* plugin :
-       {"http://lv2plug.in/plugins/eg-sampler", "http://synthv1.sourceforge.net/lv2"}) {
+       {"http://lv2plug.in/plugins/eg-sampler", "http://lv2plug.in/plugins/eg-params"}) {
     test_frontend_reset();
     const TempHome home;
     const TempDir parent;
@@ -217,6 +226,19 @@ TEST(SavedStateOfRealPlugins, EveryControlAndThePluginsOwnStateComeBack) {
         }
       }
       saved = rig.host.process.control_values;
+      if (rig.property("http://lv2plug.in/plugins/eg-params#int")) {
+        // A parameter of the plugin's own, set as a UI sets it.
+        ASSERT_EQ(rig.activate(), 0);
+        rig.start_cycles();
+        const int32_t seven = 7;
+        ASSERT_EQ(rig.send_property("http://lv2plug.in/plugins/eg-params#int", sizeof(seven),
+                                    rig.host.forge.Int, &seven),
+                  0);
+        ASSERT_TRUE(wait_for([&] {
+          return captured_state(rig, capture.path()).find("eg-params#int> \"7\"") !=
+                 std::string::npos;
+        }));
+      }
       before = captured_state(rig, capture.path());
       ASSERT_EQ(save_state(&rig.host, dir.c_str()), 0) << plugin;
     }
@@ -234,6 +256,9 @@ TEST(SavedStateOfRealPlugins, EveryControlAndThePluginsOwnStateComeBack) {
     rig.start_cycles();
     EXPECT_TRUE(wait_for([&] { return captured_state(rig, capture.path()) == before; }))
         << plugin << ": " << before << "\nnow: " << captured_state(rig, capture.path());
+    if (std::string(plugin).find("eg-params") != std::string::npos) {
+      EXPECT_NE(before.find("eg-params#int> \"7\""), std::string::npos) << before;
+    }
   }
 }
 
