@@ -19,7 +19,7 @@ struct FrontendApp {
   const char* plugin_arg;
   GtkWindow* window;           ///< Null before activation and once the window is gone.
   GtkHeaderBar* header_bar;    ///< Null when the window has none.
-  GMenu* presets_menu;         ///< The header-bar menu's presets; null without one.
+  GMenu* presets_menu;         ///< Both menus' presets, held by them; null without menus.
   GtkWindow* log_window;       ///< The log viewer while it exists.
   GtkListStore* log_store;     ///< Every host message of the run (log_viewer.hpp).
   GVariant* args_variant;      ///< The remaining arguments, owned.

@@ -31,19 +31,6 @@ const char* plugin_title(const Host* host) {
                            : lilv_node_as_uri(lilv_plugin_get_uri(host->plugin));
 }
 
-// The local path of the current preset's file, or "" for a preset that is
-// not a file.
-std::string preset_path(const Host* host) {
-  const LilvNode* uri = host->preset ? lilv_state_get_uri(host->preset) : nullptr;
-  if (!uri || std::strncmp(lilv_node_as_string(uri), "file:", 5) != 0) {
-    return {};
-  }
-  char* path = lilv_file_uri_parse(lilv_node_as_string(uri), nullptr);
-  std::string result = path ? path : "";
-  lilv_free(path);
-  return result;
-}
-
 void quit_action(GSimpleAction*, GVariant*, gpointer data) {
   FrontendApp* app = frontend_app(static_cast<Host*>(data));
   if (app->window) {
@@ -162,12 +149,23 @@ void show_generic_panel(Host* host, GtkWindow* window, GtkWidget* vbox, GtkWidge
 
 } // namespace
 
+std::string current_preset_file(const Host* host) {
+  const LilvNode* uri = host->preset ? lilv_state_get_uri(host->preset) : nullptr;
+  if (!uri || std::strncmp(lilv_node_as_string(uri), "file:", 5) != 0) {
+    return {};
+  }
+  char* path = lilv_file_uri_parse(lilv_node_as_string(uri), nullptr);
+  std::string result = path ? path : "";
+  lilv_free(path);
+  return result;
+}
+
 bool preset_is_file(const Host* host) {
-  return !preset_path(host).empty();
+  return !current_preset_file(host).empty();
 }
 
 bool preset_is_deletable(const Host* host) {
-  const std::string path = preset_path(host);
+  const std::string path = current_preset_file(host);
   if (path.empty()) {
     return false;
   }
@@ -222,7 +220,6 @@ void build_main_window(GtkApplication* application, gpointer data) {
   GtkWidget* vbox = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
   app->window = window;
   add_actions(host, application, window);
-  update_window_title(host);
   gtk_window_set_role(window, "plugin_ui");
   gtk_container_add(GTK_CONTAINER(window), vbox);
 
@@ -236,7 +233,7 @@ void build_main_window(GtkApplication* application, gpointer data) {
     gtk_widget_show_all(GTK_WIDGET(app->header_bar));
   }
   set_accelerators(application, window);
-  update_window_title(host); // now with the header bar's subtitle
+  update_window_title(host); // once the header bar is there for the subtitle
 
   GtkWidget* box = gtk_event_box_new();
   gtk_widget_set_hexpand(box, TRUE);

@@ -5,6 +5,7 @@
 // accelerators of the window and the application.  Main thread only.
 
 #include <gtk/gtk.h>
+#include <string>
 
 struct Host;
 
@@ -16,6 +17,10 @@ void build_main_window(GtkApplication* application, gpointer host);
 /// Title and subtitle after the current preset, and whether it may be
 /// saved over or deleted.
 void update_window_title(Host* host);
+
+/// The local path of the current preset's file, or "" when there is no
+/// current preset or it is not a file.
+std::string current_preset_file(const Host* host);
 
 /// Whether the current preset is a file that can be saved over.
 bool preset_is_file(const Host* host);

@@ -28,14 +28,12 @@ void save_current_preset(Host* host) {
   // Both die with the old state, which the save replaces.
   const std::string label = label_of(host->preset);
   const std::string uri = lilv_node_as_string(lilv_state_get_uri(host->preset));
-  if (uri.rfind("file:", 0) != 0) {
+  const std::string file = current_preset_file(host);
+  if (file.empty()) {
     host_log(&host->log, LOG_LEVEL_WARNING, "Unable to determine filename for preset <%s>",
              uri.c_str());
     return;
   }
-  char* path = lilv_file_uri_parse(uri.c_str(), nullptr);
-  const std::string file = path ? path : "";
-  lilv_free(path);
   const size_t slash = file.find_last_of('/');
   const std::string dir = file.substr(0, slash + 1);
   const std::string name = file.substr(slash + 1);

@@ -14,14 +14,20 @@ void append_preset_actions(GMenu* menu) {
   g_menu_append(menu, "_Delete Preset...", "win.delete-preset");
 }
 
-// A submenu with the plugin's presets, which becomes the presets menu that
-// the front end refills after a preset was saved or deleted.
+// A submenu with the plugin's presets: the front end's one presets menu,
+// made on first use and shared by both menus, so that the presets are
+// listed once and a refill after a save or delete shows in each.
 void append_presets_submenu(Host* host, GMenu* menu, const char* label) {
-  GMenu* presets = g_menu_new();
-  fill_presets_menu(host, presets);
-  g_menu_append_submenu(menu, label, G_MENU_MODEL(presets));
-  frontend_app(host)->presets_menu = presets;
-  g_object_unref(presets); // the menu holds it
+  FrontendApp* app = frontend_app(host);
+  const bool made = !app->presets_menu;
+  if (made) {
+    app->presets_menu = g_menu_new();
+    fill_presets_menu(host, app->presets_menu);
+  }
+  g_menu_append_submenu(menu, label, G_MENU_MODEL(app->presets_menu));
+  if (made) {
+    g_object_unref(app->presets_menu); // the menus hold it
+  }
 }
 
 } // namespace

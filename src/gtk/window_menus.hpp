@@ -7,12 +7,11 @@
 
 struct Host;
 
-/// The menubar model: "_File" and "_Presets".  Its presets submenu is
-/// stored in the front end's presets_menu.
+/// The menubar model: "_File" and "_Presets".  Its presets submenu is the
+/// front end's presets_menu, made here unless the other menu made it.
 GMenuModel* make_menubar(Host* host);
 
-/// The menu of the header bar's menu button.  Its presets submenu is
-/// stored in the front end's presets_menu.
+/// The menu of the header bar's menu button, with the same presets submenu.
 GMenuModel* make_header_menu(Host* host);
 
 /// The header bar: the plugin's name, the close button and the menu button.

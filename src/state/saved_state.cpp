@@ -98,9 +98,7 @@ int fail(StateHost* host, const fs::path& dir, const std::string& why) {
 int write_state(StateHost* host, const fs::path& target, const fs::path& staging) {
   const std::string dir = staging.string() + "/";
   LV2_URID_Map* map = urid_mapper_get_map(host->urid_mapper);
-  const State state{lilv_state_new_from_instance(
-      host->plugin, host->process.instance, map, host->scratch_dir, dir.c_str(), dir.c_str(),
-      dir.c_str(), port_value_get, host, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr)};
+  const State state{capture_state(host, dir.c_str())};
   if (!state) {
     return fail(host, target, "the plugin's state could not be captured");
   }

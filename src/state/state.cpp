@@ -185,12 +185,17 @@ int restore_preset(StateHost* host, const LilvNode* preset) {
   return restore_state(host, host->preset);
 }
 
+LilvState* capture_state(StateHost* host, const char* dir) {
+  return lilv_state_new_from_instance(host->plugin, host->process.instance,
+                                      urid_mapper_get_map(host->urid_mapper), host->scratch_dir,
+                                      dir, dir, dir, port_value_get, host,
+                                      LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr);
+}
+
 int store_preset(StateHost* host, const char* dir, const char* uri, const char* label,
                  const char* filename) {
   LV2_URID_Map* map = urid_mapper_get_map(host->urid_mapper);
-  LilvState* state = lilv_state_new_from_instance(
-      host->plugin, host->process.instance, map, host->scratch_dir, dir, dir, dir, port_value_get,
-      host, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE, nullptr);
+  LilvState* state = capture_state(host, dir);
   if (!state) {
     return 1;
   }

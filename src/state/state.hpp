@@ -50,6 +50,12 @@ int restore_state(StateHost* host, LilvState* state);
 /// when it could not be restored (see restore_state).
 int restore_preset(StateHost* host, const LilvNode* preset);
 
+/// The plugin's state now: its control inputs and what it stores through
+/// the state interface, with the files it made in the scratch directory
+/// copied, and others it refers to linked, into `dir` (which ends in a
+/// separator).  The caller frees it; null when lilv could not capture it.
+LilvState* capture_state(StateHost* host, const char* dir);
+
 /// Capture the plugin's state and save it into the bundle `dir` as
 /// `filename`; it becomes the current preset.  Returns lilv_state_save's
 /// result (0 on success), or 1 when the state could not be captured.

@@ -7,10 +7,9 @@
 #include "base/log.hpp"
 #include "gtk/bexo_gtk.hpp"
 #include "gtk/command_line.hpp"
+#include "harness/desktop.hpp"
 #include "harness/host_rig.hpp"
 
-#include <array>
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -139,25 +138,13 @@ TEST(CommandLine, WhatCannotBeRightEndsTheRunWithOneAndSaysWhy) {
   }
 }
 
-std::string run(const std::string& command) {
-  std::string output;
-  if (FILE* pipe = popen(command.c_str(), "r")) {
-    std::array<char, 512> buffer{};
-    while (fgets(buffer.data(), buffer.size(), pipe)) {
-      output += buffer.data();
-    }
-    pclose(pipe);
-  }
-  return output;
-}
-
 TEST(CommandLine, VersionPrintsTheProjectsVersionAndOpensNothing) {
-  EXPECT_EQ(run(BEXO_GTK_PATH " --version urn:bexo:test:not-installed; echo status $?"),
-            "bexo-gtk " BEXO_VERSION "\nstatus 0\n");
+  EXPECT_EQ(shell(BEXO_GTK_PATH " --version urn:bexo:test:not-installed; echo status $?"),
+            "bexo-gtk " BEXO_VERSION "\nstatus 0");
 }
 
 TEST(CommandLine, HelpListsEveryOptionWithItsArgumentAndDescription) {
-  const std::string help = run(BEXO_GTK_PATH " --help");
+  const std::string help = shell(BEXO_GTK_PATH " --help");
   const char* const lines[] = {
       "] PLUGIN_STATE\n", // after "[OPTION...]", spelt as the locale allows
       "Run an LV2 plugin",

@@ -4,8 +4,11 @@
 // lists presets in no fixed order, so the order within a level is not
 // checked.
 
+#include "base/log.hpp"
+#include "gtk/bexo_gtk.hpp"
 #include "gtk/main_window.hpp"
 #include "gtk/presets_menu.hpp"
+#include "gtk/window_menus.hpp"
 #include "harness/host_rig.hpp"
 #include "state/control.hpp"
 
@@ -166,6 +169,60 @@ TEST_F(PresetsMenu, OnlyAFilePresetMayBeSavedOverAndOnlyAWritableBundleDeleted) 
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: deletable for another user; 2: setuid failed";
+}
+
+// The submenu that a menu entry with this label links to, or null.
+GMenuModel* submenu_labelled(GMenuModel* menu, const std::string& label) {
+  for (int i = 0; i < g_menu_model_get_n_items(menu); ++i) {
+    GMenuModel* section = g_menu_model_get_item_link(menu, i, G_MENU_LINK_SECTION);
+    GMenuModel* found = section ? submenu_labelled(section, label) : nullptr;
+    if (section) {
+      g_object_unref(section);
+    }
+    if (!found && string_attribute(menu, i, G_MENU_ATTRIBUTE_LABEL) == label) {
+      found = g_menu_model_get_item_link(menu, i, G_MENU_LINK_SUBMENU);
+    }
+    if (found) {
+      return found;
+    }
+    GMenuModel* submenu = g_menu_model_get_item_link(menu, i, G_MENU_LINK_SUBMENU);
+    found = submenu ? submenu_labelled(submenu, label) : nullptr;
+    if (submenu) {
+      g_object_unref(submenu);
+    }
+    if (found) {
+      return found;
+    }
+  }
+  return nullptr;
+}
+
+// Both menus list the presets from one menu of them: scanned once, so a
+// preset without a label is reported once, and refilled once for both.
+TEST(PresetsMenus, TheMenubarAndTheHeaderMenuShareOneListOfPresets) {
+  HostRig rig;
+  ASSERT_EQ(rig.open_manual("urn:bexo:test:controls"), 0);
+  FrontendApp app{};
+  rig.host.gui_data = &app;
+  GMenuModel* menubar = make_menubar(&rig.host);
+  GMenuModel* header = make_header_menu(&rig.host);
+  GMenuModel* from_menubar = submenu_labelled(menubar, "_Load Preset");
+  GMenuModel* from_header = submenu_labelled(header, "Load _Preset");
+  ASSERT_NE(from_menubar, nullptr);
+  EXPECT_EQ(from_menubar, from_header);
+  EXPECT_EQ(from_header, G_MENU_MODEL(app.presets_menu));
+  EXPECT_EQ(rig.logged(LOG_LEVEL_WARNING).size(), 1u) << "one warning for the unlabelled preset";
+  GMenu* alone = g_menu_new();
+  fill_presets_menu(&rig.host, alone);
+  EXPECT_EQ(g_menu_model_get_n_items(from_header), g_menu_model_get_n_items(G_MENU_MODEL(alone)));
+  EXPECT_GT(g_menu_model_get_n_items(from_header), 0);
+  g_object_unref(alone);
+  for (GMenuModel* model : {from_menubar, from_header, menubar, header}) {
+    if (model) {
+      g_object_unref(model);
+    }
+  }
+  rig.host.gui_data = nullptr;
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
@@ -158,6 +160,36 @@ TempHome::TempHome() {
   if (mkdtemp(pattern.data())) {
     dir = pattern;
   }
+}
+
+ProgramRun::ProgramRun(const std::string& program, const std::vector<std::string>& args,
+                       const std::vector<std::string>& extra_env, bool capture) {
+  std::vector<std::string> env = home.env();
+  env.insert(env.end(), extra_env.begin(), extra_env.end());
+  pid = start_program(program, args, env, capture ? output_path() : "");
+}
+
+ProgramRun::~ProgramRun() {
+  if (pid > 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+int ProgramRun::exit_status(std::chrono::seconds limit) {
+  const int status = ::exit_status(pid, limit);
+  pid = -1;
+  return status;
+}
+
+int ProgramRun::terminate() {
+  kill(pid, SIGTERM);
+  return exit_status();
+}
+
+std::string ProgramRun::output() const {
+  std::ifstream in(output_path());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TempHome::~TempHome() {

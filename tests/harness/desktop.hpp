@@ -47,6 +47,32 @@ private:
   std::string dir;
 };
 
+/// One run of a program with a home of its own (TempHome).  A run still
+/// going when the object goes is killed, so that a test that stopped half
+/// way does not leave its program, and its JACK client, to the next one.
+class ProgramRun {
+public:
+  /// Starts `program` (see start_program).  With `capture`, what it prints
+  /// is kept for output() instead of going to the test's log.
+  ProgramRun(const std::string& program, const std::vector<std::string>& args,
+             const std::vector<std::string>& extra_env = {}, bool capture = false);
+  ~ProgramRun();
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  /// How it ended (see ::exit_status); it is gone afterwards either way.
+  int exit_status(std::chrono::seconds limit = std::chrono::seconds(15));
+  /// SIGTERM, then how it ended.
+  int terminate();
+  std::string output() const;
+
+  const TempHome home;
+  pid_t pid = -1; ///< -1 once it ended or could not be started.
+
+private:
+  std::string output_path() const { return home.path() + "/output.txt"; }
+};
+
 /// The id of a mapped window whose title is exactly `title`; "" when none
 /// appeared within `limit`.
 std::string window_of(const std::string& title,

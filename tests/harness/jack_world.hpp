@@ -12,7 +12,17 @@
 #include <jack/ringbuffer.h>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
+
+// ---------------------------------------------------------------------------
+// A server of a test's own, for the tests that stop it under a client; the
+// launcher's, shared by the rest of the program, must keep running.
+
+/// Starts jackd under `name` as the launcher does: dummy driver, 48 kHz,
+/// 256 frames, no real-time scheduling, its output discarded; it dies with
+/// the calling process.  Returns its pid, or -1.
+pid_t start_jack_server(const std::string& name);
 
 // ---------------------------------------------------------------------------
 // The outside world.

@@ -7,34 +7,12 @@
 
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-// Starts jackd under `name` like the launcher does: dummy driver, 48 kHz,
-// 256 frames, no real-time scheduling; it dies with this program.
-pid_t start_server(const std::string& name) {
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != parent) {
-      _exit(127);
-    }
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, STDOUT_FILENO);
-    dup2(devnull, STDERR_FILENO);
-    execlp("jackd", "jackd", "--no-realtime", "--name", name.c_str(), "-d", "dummy", "-r", "48000",
-           "-p", "256", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
 
 bool server_answers(const std::string& name) {
   jack_client_t* client = jack_client_open(
@@ -55,7 +33,7 @@ bool stop_server(pid_t pid) {
 
 TEST(Shutdown, StoppingTheServerPostsQuit) {
   const std::string name = "bexo-shutdown-" + std::to_string(getpid());
-  const pid_t server = start_server(name);
+  const pid_t server = start_jack_server(name);
   ASSERT_GT(server, 0);
   ASSERT_TRUE(wait_for([&] { return server_answers(name); }, 15s));
   setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
@@ -74,7 +52,7 @@ TEST(Shutdown, StoppingTheServerPostsQuit) {
   // the registry that all servers share, and only a server of the same
   // name frees it; the registry has room for eight.  So a server of this
   // name runs once more, without clients, and takes its entry away.
-  const pid_t again = start_server(name);
+  const pid_t again = start_jack_server(name);
   ASSERT_GT(again, 0);
   EXPECT_TRUE(wait_for([&] { return server_answers(name); }, 15s));
   EXPECT_TRUE(stop_server(again));

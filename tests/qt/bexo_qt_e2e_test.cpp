@@ -18,36 +18,25 @@ namespace {
 using namespace std::chrono_literals;
 
 // bexo-qt started with a home of its own, so nothing it saves reaches the
-// user's.  With `capture`, what it prints is kept for output().
-struct BexoQtRun {
-  TempHome home;
-  pid_t pid = -1;
-
+// user's.
+struct BexoQtRun : ProgramRun {
   explicit BexoQtRun(const std::vector<std::string>& args,
-                     const std::vector<std::string>& extra_env = {}, bool capture = false) {
-    std::vector<std::string> env = home.env();
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    pid = start_program(BEXO_QT_PATH, args, env, capture ? output_path() : "");
-  }
-  std::string output_path() const { return home.path() + "/output.txt"; }
-  std::string output() const {
-    std::ifstream in(output_path());
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+                     const std::vector<std::string>& extra_env = {}, bool capture = false)
+      : ProgramRun(BEXO_QT_PATH, args, extra_env, capture) {}
 };
 
 TEST(BexoQt, WithoutAnArgumentItExitsWithOneAndNoWindow) {
-  const BexoQtRun run({});
+  BexoQtRun run({});
   const pid_t pid = run.pid;
   ASSERT_GT(pid, 0);
-  EXPECT_EQ(exit_status(pid), 1);
+  EXPECT_EQ(run.exit_status(), 1);
 }
 
 TEST(BexoQt, AnAudioClientThatCannotBeActivatedEndsTheRunWithOneAndSaysWhy) {
   // Without sound the run would be useless: it must not go on silently.
-  const BexoQtRun run({"urn:bexo:test:controls"}, {"LD_PRELOAD=" BEXO_REFUSED_ACTIVATION}, true);
+  BexoQtRun run({"urn:bexo:test:controls"}, {"LD_PRELOAD=" BEXO_REFUSED_ACTIVATION}, true);
   ASSERT_GT(run.pid, 0);
-  const int status = exit_status(run.pid);
+  const int status = run.exit_status();
   const std::string output = run.output();
   EXPECT_NE(output.find("error: Failed to activate the audio client\n"), std::string::npos)
       << output;
@@ -55,7 +44,7 @@ TEST(BexoQt, AnAudioClientThatCannotBeActivatedEndsTheRunWithOneAndSaysWhy) {
 }
 
 TEST(BexoQt, ControlsFixtureOpensTheGenericPanelAndEndsOnSigint) {
-  const BexoQtRun run({"urn:bexo:test:controls"});
+  BexoQtRun run({"urn:bexo:test:controls"});
   const pid_t pid = run.pid;
   ASSERT_GT(pid, 0);
   const std::string window = window_of("Bexo Test Controls");
@@ -66,7 +55,7 @@ TEST(BexoQt, ControlsFixtureOpensTheGenericPanelAndEndsOnSigint) {
   EXPECT_GT(g.height, 600); // the scroll area's 600 and the menu bar
   screenshot(window, "bexo-qt-controls-panel", BEXO_ARTIFACTS_DIR);
   kill(pid, SIGINT);
-  EXPECT_EQ(exit_status(pid), 0);
+  EXPECT_EQ(run.exit_status(), 0);
 }
 
 TEST(BexoQt, PluginsOwnQtUiIsEmbeddedFixedOrResizableAsItSays) {
@@ -80,7 +69,7 @@ TEST(BexoQt, PluginsOwnQtUiIsEmbeddedFixedOrResizableAsItSays) {
       {"urn:bexo:test:qtui-resizable", "Bexo Test Qt UI (Resizable)", false},
   };
   for (const Case& c : cases) {
-    const BexoQtRun run({c.plugin});
+    BexoQtRun run({c.plugin});
     const pid_t pid = run.pid;
     ASSERT_GT(pid, 0);
     const std::string window = window_of(c.title);
@@ -93,12 +82,12 @@ TEST(BexoQt, PluginsOwnQtUiIsEmbeddedFixedOrResizableAsItSays) {
       screenshot(window, "bexo-qt-embedded-qt6-ui", BEXO_ARTIFACTS_DIR);
     }
     kill(pid, SIGTERM);
-    EXPECT_EQ(exit_status(pid), 0) << c.plugin;
+    EXPECT_EQ(run.exit_status(), 0) << c.plugin;
   }
 }
 
 TEST(BexoQt, Synthv1OpensItsGenericPanel) {
-  const BexoQtRun run({"http://synthv1.sourceforge.net/lv2"});
+  BexoQtRun run({"http://synthv1.sourceforge.net/lv2"});
   const pid_t pid = run.pid;
   ASSERT_GT(pid, 0);
   const std::string window = window_of("synthv1");
@@ -107,11 +96,11 @@ TEST(BexoQt, Synthv1OpensItsGenericPanel) {
   EXPECT_GE(geometry_of(window).width, 800);
   screenshot(window, "bexo-qt-synthv1-panel", BEXO_ARTIFACTS_DIR);
   kill(pid, SIGTERM);
-  EXPECT_EQ(exit_status(pid), 0);
+  EXPECT_EQ(run.exit_status(), 0);
 }
 
 TEST(BexoQt, FileQuitEndsTheRun) {
-  const BexoQtRun run({"urn:bexo:test:controls"});
+  BexoQtRun run({"urn:bexo:test:controls"});
   const pid_t pid = run.pid;
   ASSERT_GT(pid, 0);
   const std::string window = window_of("Bexo Test Controls");
@@ -120,7 +109,7 @@ TEST(BexoQt, FileQuitEndsTheRun) {
   // The test display has no window manager to activate windows: focus it.
   focus(window);
   press_keys("ctrl+q");
-  EXPECT_EQ(exit_status(pid), 0);
+  EXPECT_EQ(run.exit_status(), 0);
 }
 
 } // namespace

@@ -31,53 +31,6 @@ constexpr char controls_title[] = "Bexo Test Controls";
 // Neither program is told a JACK name, so the plugin's name is the client's.
 constexpr char controls_client[] = "Bexo Test Controls";
 
-// One run of either program with a home of its own.  With `capture`, what
-// it prints is kept for output() instead of going to the test's log.
-struct ProgramRun {
-  TempHome home;
-  pid_t pid = -1;
-
-  ProgramRun(const char* program, const std::vector<std::string>& args, bool capture = false) {
-    pid = start_program(program, args, home.env(), capture ? output_path() : "");
-  }
-  // A test that stopped half way must not leave its program running into
-  // the next one, where it would hold the JACK client name.
-  ~ProgramRun() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  ProgramRun(const ProgramRun&) = delete;
-  ProgramRun& operator=(const ProgramRun&) = delete;
-
-  int exit_status() {
-    const int status = ::exit_status(pid);
-    pid = -1;
-    return status;
-  }
-  int terminate() {
-    kill(pid, SIGTERM);
-    return exit_status();
-  }
-  std::string output_path() const { return home.path() + "/output.txt"; }
-  std::string output() const { return read_text(output_path()); }
-};
-
-// Polls `done` at a pace that suits checks which ask the X server or read
-// files; false when it still does not hold after `limit`.
-template <typename Done>
-bool soon(Done done, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) {
-      return false;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
-}
-
 // The chooser and the question that may follow it share the title "Save
 // State"; a window is told from the other by its id.
 std::vector<std::string> save_state_windows() {
@@ -374,7 +327,7 @@ TEST(SavedState, RealPluginsReopenFromTheFolderInTheOtherProgram) {
                 fs::file_size(BEXO_SYSTEM_LV2_DIR "/eg-sampler.lv2/click.wav"));
     }
 
-    ProgramRun opener(c.opener, {folder}, true);
+    ProgramRun opener(c.opener, {folder}, {}, true);
     ASSERT_GT(opener.pid, 0);
     EXPECT_FALSE(window_of(c.title, 20s).empty()) << opener.output();
     std::this_thread::sleep_for(1s);
@@ -426,7 +379,7 @@ TEST(SavedState, FoldersThatCannotBeOpenedEndTheRunWithOneAndSayWhy) {
       if (const size_t at = error.find("DIR"); at != std::string::npos) {
         error.replace(at, 3, dir.path());
       }
-      ProgramRun run(program, {dir.path()}, true);
+      ProgramRun run(program, {dir.path()}, {}, true);
       ASSERT_GT(run.pid, 0);
       EXPECT_EQ(run.exit_status(), 1) << run.output();
       EXPECT_TRUE(has_line(run.output(), error)) << run.output();

@@ -176,10 +176,7 @@ INSTANTIATE_TEST_SUITE_P(Params, SavedState,
 std::string captured_state(HostRig& rig, const std::string& where) {
   LV2_URID_Map* map = urid_mapper_get_map(rig.host.urid_mapper);
   const std::string dir = where + "/";
-  LilvState* state = lilv_state_new_from_instance(
-      rig.host.plugin, rig.host.process.instance, map, rig.host.scratch_dir, dir.c_str(),
-      dir.c_str(), dir.c_str(), port_value_get, &rig.host, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE,
-      nullptr);
+  LilvState* state = capture_state(&rig.host, dir.c_str());
   if (!state) {
     return "";
   }

@@ -57,17 +57,6 @@ Point menu_button(const Picture& p) {
   return {};
 }
 
-// Whether the window of this title is gone, or goes within a few seconds.
-bool disappears(const std::string& title) {
-  for (int i = 0; i < 30; ++i) {
-    if (window_of(title, 0ms).empty()) {
-      return true;
-    }
-    std::this_thread::sleep_for(100ms);
-  }
-  return false;
-}
-
 // Opens the header bar's menu and picks the item of `mnemonic`.
 void pick_from_menu(const std::string& window, const Point& button, const std::string& mnemonic) {
   focus(window);
@@ -107,7 +96,7 @@ TEST(BexoGtkMenu, TheHeaderBarMenuShowsAboutWhichClosesAndTheLog) {
     }
     focus(about);
     press_keys(c.keys);
-    EXPECT_TRUE(disappears("About Bexo")) << c.how << " did not close it";
+    EXPECT_TRUE(window_closes("About Bexo")) << c.how << " did not close it";
     EXPECT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << c.how << " ended the program";
     EXPECT_EQ(plugin_window("Bexo Test Controls"), window) << c.how;
   }
@@ -117,8 +106,7 @@ TEST(BexoGtkMenu, TheHeaderBarMenuShowsAboutWhichClosesAndTheLog) {
   ASSERT_FALSE(log.empty()) << "Show Log showed no log";
   EXPECT_EQ(text_property(log, "WM_WINDOW_ROLE"), "log_viewer");
 
-  kill(run.pid, SIGTERM);
-  EXPECT_EQ(run.exit_status(), 0);
+  EXPECT_EQ(run.terminate(), 0);
 }
 
 } // namespace

@@ -3,14 +3,13 @@
 // ended exits with 0 and takes its JACK client with it.
 
 #include "gtk_run.hpp"
+#include "harness/jack_world.hpp"
 #include "harness/wait_for.hpp"
 
 #include <csignal>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
-#include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -43,20 +42,7 @@ public:
 
 private:
   void start() {
-    const pid_t parent = getpid();
-    pid = fork();
-    if (pid == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGTERM);
-      if (getppid() != parent) {
-        _exit(127);
-      }
-      const int devnull = open("/dev/null", O_WRONLY);
-      dup2(devnull, STDOUT_FILENO);
-      dup2(devnull, STDERR_FILENO);
-      execlp("jackd", "jackd", "--no-realtime", "--name", name.c_str(), "-d", "dummy", "-r",
-             "48000", "-p", "256", static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    pid = start_jack_server(name);
     if (!wait_for([&] { return !jack_ports(name).empty(); }, 15s)) {
       stop();
     }

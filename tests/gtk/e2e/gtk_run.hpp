@@ -5,51 +5,15 @@
 // out of the user's.
 
 #include "harness/desktop.hpp"
+#include "harness/wait_for.hpp"
 
-#include <chrono>
-#include <csignal>
-#include <fstream>
-#include <iterator>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
-struct GtkRun {
-  TempHome home;
-  pid_t pid = -1;
-
-  /// With `capture`, what it prints is kept for output() instead of going
-  /// to the test's log.
+struct GtkRun : ProgramRun {
   explicit GtkRun(const std::vector<std::string>& args,
-                  const std::vector<std::string>& extra_env = {}, bool capture = false) {
-    std::vector<std::string> env = home.env();
-    env.insert(env.end(), extra_env.begin(), extra_env.end());
-    pid = start_program(BEXO_GTK_PATH, args, env, capture ? output_path() : "");
-  }
-
-  // A test that stopped half way must not leave its program running into
-  // the next one.
-  ~GtkRun() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  GtkRun(const GtkRun&) = delete;
-  GtkRun& operator=(const GtkRun&) = delete;
-
-  /// How it ended (see ::exit_status); it is gone afterwards either way.
-  int exit_status(std::chrono::seconds limit = std::chrono::seconds(15)) {
-    const int status = ::exit_status(pid, limit);
-    pid = -1;
-    return status;
-  }
-
-  std::string output_path() const { return home.path() + "/output.txt"; }
-  std::string output() const {
-    std::ifstream in(output_path());
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
+                  const std::vector<std::string>& extra_env = {}, bool capture = false)
+      : ProgramRun(BEXO_GTK_PATH, args, extra_env, capture) {}
 };
 
 /// The window of the plugin as bexo-gtk titles it; "" when none appeared.
@@ -63,4 +27,9 @@ inline std::string plugin_window(const std::string& title) {
 /// a scale's trough with, up to its value, and marks selected rows with.
 inline bool accent_blue(const uint8_t* rgb) {
   return rgb[2] >= 160 && rgb[2] - rgb[0] >= 100 && rgb[2] > rgb[1] + 40;
+}
+
+/// Whether the window of this title is gone, or goes within a few seconds.
+inline bool window_closes(const std::string& title) {
+  return soon([&] { return window_of(title, std::chrono::milliseconds(0)).empty(); });
 }

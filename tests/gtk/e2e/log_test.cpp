@@ -114,16 +114,6 @@ std::string shown_log(const std::string& main_window) {
   return log;
 }
 
-bool disappears(const std::string& title) {
-  for (int i = 0; i < 30; ++i) {
-    if (window_of(title, 0ms).empty()) {
-      return true;
-    }
-    std::this_thread::sleep_for(100ms);
-  }
-  return false;
-}
-
 TEST(BexoGtkLog, TheLogWindowListsTheRunsMessagesByLevelAndKeepsThemUntilCleared) {
   // A preset that sets a port the plugin does not have is an error, and a
   // value for an unknown control a warning; the run goes on after both.
@@ -170,7 +160,7 @@ TEST(BexoGtkLog, TheLogWindowListsTheRunsMessagesByLevelAndKeepsThemUntilCleared
   const std::vector<int> marks = header_marks(picture);
   ASSERT_GE(marks.size(), 2u) << "no close and clear buttons in the header bar";
   click(log, marks[0], 26);
-  EXPECT_TRUE(disappears("Log")) << "the close button did not close it";
+  EXPECT_TRUE(window_closes("Log")) << "the close button did not close it";
   EXPECT_EQ(waitpid(run.pid, nullptr, WNOHANG), 0) << "closing the log ended the program";
 
   const std::string again = shown_log(window);
@@ -195,7 +185,7 @@ TEST(BexoGtkLog, TheLogWindowListsTheRunsMessagesByLevelAndKeepsThemUntilCleared
   shell("xdotool type --delay 40 'Logged'");
   std::this_thread::sleep_for(300ms);
   press_keys("Return");
-  ASSERT_TRUE(disappears("Save Preset"));
+  ASSERT_TRUE(window_closes("Save Preset"));
   shell("xdotool windowraise " + again);
   std::this_thread::sleep_for(500ms);
   const int new_warnings = count_prefixed(run.output(), "warning: ") - warnings;
@@ -204,8 +194,7 @@ TEST(BexoGtkLog, TheLogWindowListsTheRunsMessagesByLevelAndKeepsThemUntilCleared
   EXPECT_EQ(added.warnings, new_warnings) << "orange rows after the save";
   EXPECT_EQ(added.all, new_warnings) << "rows after the save";
 
-  kill(run.pid, SIGTERM);
-  EXPECT_EQ(run.exit_status(), 0);
+  EXPECT_EQ(run.terminate(), 0);
 }
 
 } // namespace

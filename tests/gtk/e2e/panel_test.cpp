@@ -90,8 +90,7 @@ TEST(BexoGtkPanel, TheGainScaleOfTheControlsPanelSetsWhatThePluginPlays) {
   EXPECT_EQ(sink.bad_frames(0), 0u);
   EXPECT_EQ(sink.breaks(0), 0u);
 
-  kill(run.pid, SIGTERM);
-  EXPECT_EQ(run.exit_status(), 0);
+  EXPECT_EQ(run.terminate(), 0);
 }
 
 TEST(BexoGtkPanel, SystemPluginsOpenTheirWindowsAndEndOnSigterm) {
@@ -117,8 +116,7 @@ TEST(BexoGtkPanel, SystemPluginsOpenTheirWindowsAndEndOnSigterm) {
     if (c.screenshot) {
       screenshot(window, c.screenshot, BEXO_ARTIFACTS_DIR);
     }
-    kill(run.pid, SIGTERM);
-    EXPECT_EQ(run.exit_status(), 0) << c.plugin;
+    EXPECT_EQ(run.terminate(), 0) << c.plugin;
   }
 }
 
@@ -142,8 +140,7 @@ TEST(BexoGtkPanel, MinimalUiHasNoHeaderBar) {
     std::this_thread::sleep_for(500ms);
     seen.client_decorated = has_property(window, "_MOTIF_WM_HINTS");
     seen.height = geometry_of(window).height;
-    kill(run.pid, SIGTERM);
-    EXPECT_EQ(run.exit_status(), 0) << args.front();
+    EXPECT_EQ(run.terminate(), 0) << args.front();
     return seen;
   };
   const Seen full = open({"urn:bexo:test:controls"});

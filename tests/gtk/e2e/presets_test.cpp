@@ -22,20 +22,6 @@ namespace fs = std::filesystem;
 constexpr char plugin[] = "urn:bexo:test:controls";
 constexpr char client[] = "bexo-gtk-presets";
 
-// Polls `done` at a pace that suits checks which ask the X server or read
-// files; false when it still does not hold after `limit`.
-template <typename Done>
-bool soon(Done done, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) {
-      return false;
-    }
-    std::this_thread::sleep_for(50ms);
-  }
-  return true;
-}
-
 // What a preset file holds, read with lilv as any host would.
 struct PresetFile {
   bool read = false;
@@ -139,10 +125,6 @@ void type_text(const std::string& text) {
   std::this_thread::sleep_for(300ms); // the dialog looks the bundle up as it changes
 }
 
-bool closes(const std::string& title) {
-  return soon([&] { return window_of(title, 0ms).empty(); });
-}
-
 TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   GtkRun run({"-n", client, plugin});
   ASSERT_GT(run.pid, 0);
@@ -173,7 +155,7 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   type_text("Warm 1");
   EXPECT_TRUE(ok_lit(dialog)) << "OK is insensitive with a new name";
   press_keys("Return");
-  ASSERT_TRUE(closes("Save Preset"));
+  ASSERT_TRUE(window_closes("Save Preset"));
   ASSERT_TRUE(soon([&] { return fs::exists(ttl); })) << ttl;
   {
     const PresetFile preset = read_preset(ttl);
@@ -213,7 +195,7 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   std::this_thread::sleep_for(500ms);
   EXPECT_FALSE(window_of("Save Preset", 0ms).empty()) << "Enter saved over the bundle unasked";
   press_keys("Escape");
-  ASSERT_TRUE(closes("Save Preset"));
+  ASSERT_TRUE(window_closes("Save Preset"));
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(gain_on_disk(), 0.0f) << "the preset changed without Overwrite";
 
@@ -226,7 +208,7 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   std::this_thread::sleep_for(300ms);
   EXPECT_TRUE(ok_lit(dialog)) << "Overwrite is ticked and OK is still insensitive";
   press_keys("Return");
-  ASSERT_TRUE(closes("Save Preset"));
+  ASSERT_TRUE(window_closes("Save Preset"));
   EXPECT_TRUE(soon([&] { return gain_on_disk() == 2.0f; })) << "gain on disk " << gain_on_disk();
   EXPECT_EQ(read_preset(ttl).label, "Warm 1");
   EXPECT_EQ(listed_presets(bundle), std::set<std::string>{ttl});
@@ -241,7 +223,7 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   screenshot(dialog, "bexo-gtk-delete-preset", BEXO_ARTIFACTS_DIR);
   focus(dialog);
   press_keys("alt+o");
-  ASSERT_TRUE(closes("Delete Preset?"));
+  ASSERT_TRUE(window_closes("Delete Preset?"));
   EXPECT_TRUE(soon([&] { return !fs::exists(ttl); })) << ttl << " is still there";
   EXPECT_TRUE(listed_presets(bundle).empty());
   EXPECT_TRUE(soon([&] { return title_of(window) == "Bexo Test Controls"; })) << title_of(window);
@@ -252,7 +234,7 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   ASSERT_FALSE(dialog.empty());
   type_text("Warm 1");
   press_keys("Return");
-  ASSERT_TRUE(closes("Save Preset"));
+  ASSERT_TRUE(window_closes("Save Preset"));
   ASSERT_TRUE(soon([&] { return gain_on_disk() == 2.0f; })) << "gain on disk " << gain_on_disk();
   ASSERT_TRUE(soon([&] { return title_of(window) == "Bexo Test Controls - Warm 1"; }));
   focus(window);
@@ -260,7 +242,7 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   ASSERT_FALSE(window_of("Delete Preset?").empty());
   focus(window_of("Delete Preset?"));
   press_keys("Escape");
-  ASSERT_TRUE(closes("Delete Preset?"));
+  ASSERT_TRUE(window_closes("Delete Preset?"));
   EXPECT_TRUE(soon([&] { return title_of(window) == "Bexo Test Controls"; })) << title_of(window);
   EXPECT_TRUE(fs::exists(ttl)) << "Cancel deleted the preset";
   focus(window);
@@ -285,8 +267,7 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
       << "the output never became the input times 2";
   EXPECT_EQ(sink.bad_frames(0), 0u);
   EXPECT_EQ(sink.breaks(0), 0u);
-  kill(run.pid, SIGTERM);
-  EXPECT_EQ(run.exit_status(), 0);
+  EXPECT_EQ(run.terminate(), 0);
 }
 
 } // namespace

@@ -215,8 +215,7 @@ TEST(BexoGtkSelector, TheRowOpenedAfterSortingByTypeIsThePluginOfThatType) {
     const std::set<std::string>& want = c.last_type ? expected.last : expected.first;
     EXPECT_TRUE(want.count(title))
         << c.how << ": opened \"" << title << "\", not one of" << names(want);
-    kill(run.pid, SIGTERM);
-    EXPECT_EQ(run.exit_status(), 0) << c.how;
+    EXPECT_EQ(run.terminate(), 0) << c.how;
   }
 }
 

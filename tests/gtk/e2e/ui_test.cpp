@@ -48,8 +48,7 @@ TEST(BexoGtkUi, AnX11OnlyUiIsEmbeddedAsAChildWindow) {
   }
   std::this_thread::sleep_for(500ms); // for the screenshot: its first frame
   screenshot(window, "bexo-gtk-x42-ui", BEXO_ARTIFACTS_DIR);
-  kill(run.pid, SIGTERM);
-  EXPECT_EQ(run.exit_status(), 0);
+  EXPECT_EQ(run.terminate(), 0);
 }
 
 TEST(BexoGtkUi, AGtk3UiIsEmbeddedFixedOrResizableAsItSays) {
@@ -76,8 +75,7 @@ TEST(BexoGtkUi, AGtk3UiIsEmbeddedFixedOrResizableAsItSays) {
     if (c.fixed) {
       screenshot(window, "bexo-gtk-gtk3-ui", BEXO_ARTIFACTS_DIR);
     }
-    kill(run.pid, SIGTERM);
-    EXPECT_EQ(run.exit_status(), 0) << c.plugin;
+    EXPECT_EQ(run.terminate(), 0) << c.plugin;
   }
 }
 
