@@ -32,10 +32,27 @@ bool is_terminal(FILE* stream) {
   return isatty(fileno(stream)) != 0;
 }
 
+void keep_last_error(LogContext* context, const char* format, va_list args) {
+  char text[512];
+  std::vsnprintf(text, sizeof(text), format, args);
+  const std::lock_guard<std::mutex> lock(context->last_error_lock);
+  context->last_error = text;
+}
+
 } // namespace
+
+std::string host_last_error(LogContext* context) {
+  const std::lock_guard<std::mutex> lock(context->last_error_lock);
+  return context->last_error;
+}
 
 int host_log(LogContext* context, int level, const char* format, ...) {
   va_list args;
+  if (level == LOG_LEVEL_ERROR) {
+    va_start(args, format);
+    keep_last_error(context, format, args);
+    va_end(args);
+  }
   va_start(args, format);
   const int result = context->sink ? context->sink(context->sink_data, level, format, args)
                                    : console_vlog(level, format, args);

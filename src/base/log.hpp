@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <lv2/log/log.h>
 #include <lv2/urid/urid.h>
+#include <mutex>
+#include <string>
 
 struct Urids;
 
@@ -30,7 +32,16 @@ struct LogContext {
   LogSink sink;       ///< None: messages go to the console.
   void* sink_data;
   bool tracing; ///< Whether plugin trace messages are printed.
+
+  /// The last error the host logged, for reports that must say what
+  /// failed (a session manager's error answer).  A worker thread may log
+  /// while the main thread reads it, hence the lock.
+  std::mutex last_error_lock;
+  std::string last_error;
 };
+
+/// The last error logged through `context`, or "" when there was none.
+std::string host_last_error(LogContext* context);
 
 /// Log one line at `level` through the sink or to the console, and return
 /// what that returned.

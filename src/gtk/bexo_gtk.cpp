@@ -54,6 +54,7 @@ void on_startup(GApplication*, gpointer data) {
   const guint watch = g_timeout_add(100, cancel_dialogs_on_quit, host);
   const int status = host_open(host, app->plugin_arg);
   g_source_remove(watch);
+  app->open_status = status;
   if (app->quit_during_open) {
     zix_sem_post(&host->quit_sem); // for the first tick of the update
   }
@@ -160,6 +161,10 @@ void gui_show_control(Host* host, Control* control) {
   show_control_value(host, control);
 }
 
+void gui_set_visible(Host* host, bool visible) {
+  set_main_window_visible(host, visible);
+}
+
 } // namespace
 
 FrontendApp* frontend_app(Host* host) {
@@ -167,6 +172,6 @@ FrontendApp* frontend_app(Host* host) {
 }
 
 const Frontend bexo_frontend = {
-    gui_init,         gui_run,          gui_close,         gui_native_ui_type,
-    gui_refresh_rate, gui_scale_factor, gui_choose_plugin, gui_show_control,
+    gui_init,         gui_run,           gui_close,        gui_native_ui_type, gui_refresh_rate,
+    gui_scale_factor, gui_choose_plugin, gui_show_control, gui_set_visible,
 };

@@ -29,6 +29,7 @@ struct FrontendApp {
   bool quit_during_open;       ///< A signal came while the host was opening.
   int print_version;           ///< "--version" was given.
   int failure_status;          ///< Nonzero once opening or activation failed.
+  int open_status;             ///< What host_open returned.
   std::thread::id main_thread; ///< GTK's; other threads' log entries wait for it.
 };
 

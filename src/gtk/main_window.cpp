@@ -10,7 +10,9 @@
 #include "gtk/save_state_dialog.hpp"
 #include "gtk/window_menus.hpp"
 #include "host/host.hpp"
+#include "host/host_open.hpp"
 #include "host/lifecycle.hpp"
+#include "host/session.hpp"
 #include "ui/plugin_ui.hpp"
 #include "ui/ui_update.hpp"
 
@@ -31,12 +33,34 @@ const char* plugin_title(const Host* host) {
                            : lilv_node_as_uri(lilv_plugin_get_uri(host->plugin));
 }
 
+// In a session the session manager ends the program; the user's quitting
+// only hides the window, as closing it does.
 void quit_action(GSimpleAction*, GVariant*, gpointer data) {
-  FrontendApp* app = frontend_app(static_cast<Host*>(data));
+  auto* host = static_cast<Host*>(data);
+  FrontendApp* app = frontend_app(host);
+  if (in_session(host)) {
+    set_main_window_visible(host, false);
+    session_gui_changed(host, false);
+    return;
+  }
   if (app->window) {
     gtk_widget_destroy(GTK_WIDGET(app->window));
     app->window = nullptr;
   }
+}
+
+gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
+  auto* host = static_cast<Host*>(data);
+  if (!in_session(host)) {
+    return FALSE;
+  }
+  set_main_window_visible(host, false);
+  session_gui_changed(host, false);
+  return TRUE;
+}
+
+void save_session_action(GSimpleAction*, GVariant*, gpointer host) {
+  session_save(static_cast<Host*>(host)); // a failure says why in the log
 }
 
 void about_action(GSimpleAction*, GVariant*, gpointer) {
@@ -72,6 +96,7 @@ void add_actions(Host* host, GtkApplication* application, GtkWindow* window) {
   static const GActionEntry window_entries[] = {
       {"load-preset", load_preset, "s", nullptr, nullptr, {}},
       {"save-as", save_state_action, nullptr, nullptr, nullptr, {}},
+      {"save-session", save_session_action, nullptr, nullptr, nullptr, {}},
       {"save-preset", save_preset_action, nullptr, nullptr, nullptr, {}},
       {"save-preset-as", save_preset_as_action, nullptr, nullptr, nullptr, {}},
       {"delete-preset", delete_preset_action, nullptr, nullptr, nullptr, {}},
@@ -80,6 +105,22 @@ void add_actions(Host* host, GtkApplication* application, GtkWindow* window) {
                                   host);
   g_action_map_add_action_entries(G_ACTION_MAP(window), window_entries,
                                   G_N_ELEMENTS(window_entries), host);
+  // A session keeps its setup where the session manager says, so there is
+  // nowhere else to save it to; outside one there is no session to save.
+  const bool session = in_session(host);
+  GActionMap* actions = G_ACTION_MAP(window);
+  g_simple_action_set_enabled(G_SIMPLE_ACTION(g_action_map_lookup_action(actions, "save-as")),
+                              !session);
+  g_simple_action_set_enabled(G_SIMPLE_ACTION(g_action_map_lookup_action(actions, "save-session")),
+                              session);
+}
+
+void answer_failed_open(Host* host, FrontendApp* app, GtkApplication* application) {
+  answer_session_open(host, app->open_status ? app->open_status : 1);
+  // A signal while the program waited for the session manager, or for the
+  // user to pick a plugin, asked it to end: that is no failure.
+  app->failure_status = app->open_status == HOST_OPEN_QUIT || app->quit_during_open ? 0 : 1;
+  g_application_quit(G_APPLICATION(application));
 }
 
 void set_accelerators(GtkApplication* application, GtkWindow* window) {
@@ -212,8 +253,7 @@ void build_main_window(GtkApplication* application, gpointer data) {
   auto* host = static_cast<Host*>(data);
   FrontendApp* app = frontend_app(host);
   if (!host->plugin || !app->opened) {
-    app->failure_status = 1;
-    g_application_quit(G_APPLICATION(application));
+    answer_failed_open(host, app, application);
     return;
   }
   auto* window = GTK_WINDOW(gtk_application_window_new(application));
@@ -248,11 +288,28 @@ void build_main_window(GtkApplication* application, gpointer data) {
     show_generic_panel(host, window, vbox, box);
   }
   if (host_activate(host)) {
+    answer_session_open(host, 1);
     app->failure_status = 1;
     gtk_widget_destroy(GTK_WIDGET(window));
     app->window = nullptr;
     return;
   }
   plugin_ui_start(host);
-  gtk_window_present(window);
+  g_signal_connect(window, "delete-event", G_CALLBACK(on_delete), host);
+  answer_session_open(host, 0);
+  if (session_gui_visible(host)) {
+    gtk_window_present(window);
+  }
+}
+
+void set_main_window_visible(Host* host, bool visible) {
+  FrontendApp* app = frontend_app(host);
+  if (!app || !app->window) {
+    return;
+  }
+  if (visible) {
+    gtk_window_present(app->window);
+  } else {
+    gtk_widget_hide(GTK_WIDGET(app->window));
+  }
 }

@@ -14,6 +14,9 @@ struct Host;
 /// or cannot be activated, the application quits with status 1.
 void build_main_window(GtkApplication* application, gpointer host);
 
+/// Show (present) or hide the main window, if there is one.
+void set_main_window_visible(Host* host, bool visible);
+
 /// Title and subtitle after the current preset, and whether it may be
 /// saved over or deleted.
 void update_window_title(Host* host);

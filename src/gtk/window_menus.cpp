@@ -3,6 +3,7 @@
 #include "gtk/bexo_gtk.hpp"
 #include "gtk/presets_menu.hpp"
 #include "host/host.hpp"
+#include "host/session.hpp"
 
 namespace {
 
@@ -36,6 +37,9 @@ GMenuModel* make_menubar(Host* host) {
   GMenu* menubar = g_menu_new();
 
   GMenu* file = g_menu_new();
+  if (in_session(host)) {
+    g_menu_append(file, "_Save", "win.save-session");
+  }
   g_menu_append(file, "_Save As...", "win.save-as");
   g_menu_append(file, "_Quit", "app.quit");
   g_menu_append_submenu(menubar, "_File", G_MENU_MODEL(file));
@@ -63,6 +67,10 @@ GMenuModel* make_header_menu(Host* host) {
 
   // The header bar has no File menu: saving the whole state goes here.
   GMenu* application = g_menu_new();
+  if (in_session(host)) {
+    // "_Save Preset" above has the S.
+    g_menu_append(application, "Sa_ve Session", "win.save-session");
+  }
   g_menu_append(application, "Save S_tate As...", "win.save-as");
   g_menu_append(application, "Show _Log", "app.show-log");
   g_menu_append(application, "About _Bexo", "app.about");

@@ -38,6 +38,10 @@ struct Frontend {
 
   /// Show the present value of `control` without sending it back.
   void (*gui_show_control)(Host* host, Control* control);
+
+  /// Show or hide the main window (hidden: no window mapped), as a
+  /// session manager asks; before the window exists, nothing.
+  void (*gui_set_visible)(Host* host, bool visible);
 };
 
 /// The front end of this program.  Every front end defines it, so a

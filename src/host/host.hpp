@@ -17,12 +17,14 @@
 
 struct Backend;
 struct Frontend;
+struct Session;
 
 struct Host : UiHost {
   // Front-end arguments.  suil and the front end may remove arguments they
   // recognise; the core itself never reads them.
   int argc;
   char** argv;
+  const char* executable; ///< argv[0] as the program was started.
 
   HostOptions options;
 
@@ -37,6 +39,8 @@ struct Host : UiHost {
   ZixSem quit_sem;    ///< Posting it asks the run to end; see signals.hpp.
 
   LilvNode* plugin_name;
+
+  Session* session; ///< The session manager's client, or none (session.hpp).
 
   /// The plugin has been activated and not yet deactivated.
   bool active;

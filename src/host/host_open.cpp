@@ -6,6 +6,7 @@
 #include "host/frontend.hpp"
 #include "host/host.hpp"
 #include "host/plugin_selection.hpp"
+#include "host/session.hpp"
 #include "jack/backend.hpp"
 #include "state/atom_dumper.hpp"
 #include "state/control.hpp"
@@ -317,6 +318,9 @@ void connect_ports(Host* host) {
 
 int host_open(Host* host, const char* arg) {
   if (const int status = open_world(host)) {
+    return status;
+  }
+  if (const int status = join_session(host, &arg)) {
     return status;
   }
   State initial_state;

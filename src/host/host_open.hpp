@@ -23,10 +23,13 @@ enum HostOpenStatus : int {
   HOST_OPEN_BAD_FEATURE = -8, ///< The plugin requires a feature that is not offered
   HOST_OPEN_NO_INSTANCE = -9, ///< The plugin could not be instantiated
   HOST_OPEN_BAD_PORT = -10,   ///< A mandatory port is of no known kind
+  HOST_OPEN_NO_SESSION = -11, ///< The session manager refused the program or sent no open
+  HOST_OPEN_QUIT = -12,       ///< A signal ended the program before the plugin was chosen
 };
 
 /// Open the plugin named by `arg` (a plugin, preset or state URI, or a state
-/// file path; none lets the front end pick a plugin) with the JACK backend.
+/// file path; none lets the front end pick a plugin) with the JACK backend;
+/// in a session (session.hpp), the session manager's open decides first.
 /// Needs `frontend` and `backend` set.  Returns 0 or a HostOpenStatus.
 /// A front end may let the process end after a failure without host_close.
 int host_open(Host* host, const char* arg);

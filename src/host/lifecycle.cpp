@@ -3,6 +3,7 @@
 #include "engine/process.hpp"
 #include "engine/worker.hpp"
 #include "host/host.hpp"
+#include "host/session.hpp"
 #include "host/signals.hpp"
 #include "state/atom_dumper.hpp"
 #include "state/control.hpp"
@@ -17,6 +18,7 @@
 void host_init_args(Host* host, int argc, char** argv) {
   host->argc = argc;
   host->argv = argv;
+  host->executable = argc > 0 ? argv[0] : nullptr;
   suil_init(&host->argc, &host->argv, SUIL_ARG_NONE);
   zix_sem_init(&host->quit_sem, 0);
 }
@@ -129,6 +131,7 @@ void release_world(Host* host) {
 
 int host_close(Host* host) {
   host_deactivate(host);
+  leave_session(host);
   release_plugin(host);
   release_process_state(host);
   release_world(host);

@@ -4,6 +4,7 @@
 #include "engine/process.hpp"
 #include "host/frontend.hpp"
 #include "host/host.hpp"
+#include "host/session.hpp"
 #include "ui/ui_update.hpp"
 
 #include <zix/sem.h>
@@ -36,6 +37,7 @@ int periodic_update(Host* host) {
     host->frontend->gui_close(host);
     return -1;
   }
+  session_update(host);
   report_ui_pass_failures(host);
   if (deliver_plugin_output(host)) {
     audio_backend_update_latencies(&host->audio);

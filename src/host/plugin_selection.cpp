@@ -95,6 +95,7 @@ int choose_plugin(Host* host, const char* arg, LilvState** initial_state) {
   } else {
     const LilvNodePtr picked{host->frontend->gui_choose_plugin(host->world)};
     if (!picked) {
+      host_log(&host->log, LOG_LEVEL_ERROR, "No plugin to open: none was named or chosen");
       return HOST_OPEN_NO_PLUGIN;
     }
     load_data_of(host, picked.get());

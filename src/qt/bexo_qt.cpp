@@ -5,6 +5,7 @@
 #include "host/host_open.hpp"
 #include "host/lifecycle.hpp"
 #include "host/periodic_update.hpp"
+#include "host/session.hpp"
 #include "qt/control_panel.hpp"
 #include "qt/controller.hpp"
 #include "state/control.hpp"
@@ -13,6 +14,7 @@
 #include "ui/ui_update.hpp"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenu>
@@ -28,6 +30,38 @@
 namespace {
 
 constexpr char qt6UiType[] = "http://lv2plug.in/ns/extensions/ui#Qt6UI";
+
+// In a session, closing the window only hides it: the session manager
+// ends the program.
+class MainWindow : public QMainWindow {
+public:
+  explicit MainWindow(Host* host) : host(host) {}
+
+protected:
+  void closeEvent(QCloseEvent* event) override {
+    if (!in_session(host)) {
+      event->accept();
+      return;
+    }
+    event->ignore();
+    hide();
+    session_gui_changed(host, false);
+  }
+
+private:
+  Host* host;
+};
+
+// The front end's record, the Host's gui_data.
+struct QtFrontend {
+  QApplication* application;
+  MainWindow* window; ///< Once the plugin runs.
+  bool sized;         ///< The window got its size, when it was first shown.
+};
+
+QtFrontend* frontendOf(Host* host) {
+  return static_cast<QtFrontend*>(host->gui_data);
+}
 
 // Drives the host's periodic update at the UI update rate.
 class Timer : public QTimer {
@@ -52,7 +86,7 @@ int gui_init(Host* host) {
   // The name the process was started under is not an argument.
   host->argc -= 1;
   host->argv += 1;
-  host->gui_data = application;
+  host->gui_data = new QtFrontend{application, nullptr, false};
   return 0;
 }
 
@@ -73,12 +107,26 @@ QWidget* makeCentralWidget(Host* host, QMainWindow* window) {
   return scrollArea;
 }
 
-QMainWindow* makeWindow(Host* host) {
-  auto* window = new QMainWindow();
+// In a session its setup is saved where the session manager says, and
+// nowhere else.
+void addSaveActions(Host* host, QMainWindow* window, QMenu* fileMenu) {
+  if (in_session(host)) {
+    auto* saveAction = new QAction(QStringLiteral("&Save"), window);
+    saveAction->setStatusTip(QStringLiteral("Save the setup into the session"));
+    QObject::connect(saveAction, &QAction::triggered, [host] { session_save(host); });
+    fileMenu->addAction(saveAction);
+  }
+  auto* saveAsAction = new SaveStateAction(host, window);
+  saveAsAction->setEnabled(!in_session(host));
+  fileMenu->addAction(saveAsAction);
+}
+
+MainWindow* makeWindow(Host* host) {
+  auto* window = new MainWindow(host);
   QMenu* fileMenu = window->menuBar()->addMenu(QStringLiteral("&File"));
   QMenu* presetsMenu = window->menuBar()->addMenu(QStringLiteral("&Presets"));
 
-  fileMenu->addAction(new SaveStateAction(host, window));
+  addSaveActions(host, window, fileMenu);
 
   auto* quitAction = new QAction(QStringLiteral("&Quit"), window);
   QObject::connect(quitAction, SIGNAL(triggered()), window, SLOT(close()));
@@ -107,39 +155,66 @@ void sizeWindow(Host* host, QMainWindow* window) {
   }
 }
 
+void showWindow(QtFrontend* frontend, Host* host) {
+  frontend->window->show();
+  if (!frontend->sized) {
+    sizeWindow(host, frontend->window);
+    frontend->sized = true;
+  }
+}
+
 int gui_run(Host* host) {
-  if (!host->gui_data) {
+  QtFrontend* frontend = frontendOf(host);
+  if (!frontend) {
     return 0; // --version
   }
-  if (host->argc <= 0 || host_open(host, host->argv[0])) {
-    return 1;
+  // Without an argument only a session can say what to open.
+  const int status = host_open(host, host->argc > 0 ? host->argv[0] : nullptr);
+  if (status) {
+    answer_session_open(host, status);
+    return status == HOST_OPEN_QUIT ? 0 : 1;
   }
   if (host_activate(host)) {
+    answer_session_open(host, 1);
     host_close(host);
     return 1;
   }
 
-  QMainWindow* window = makeWindow(host);
-  auto* application = static_cast<QApplication*>(host->gui_data);
-  QObject::connect(application, SIGNAL(lastWindowClosed()), application, SLOT(quit()));
+  frontend->window = makeWindow(host);
+  QObject::connect(frontend->application, SIGNAL(lastWindowClosed()), frontend->application,
+                   SLOT(quit()));
   plugin_ui_start(host);
-  window->show();
-  sizeWindow(host, window);
+  answer_session_open(host, 0);
+  if (session_gui_visible(host)) {
+    showWindow(frontend, host);
+  }
 
   auto* timer = new Timer(host);
   timer->start(static_cast<int>(1000.0f / host->settings.ui_rate_hz));
 
-  const int status = QApplication::exec();
+  const int exitStatus = QApplication::exec();
 
   delete timer;
   host_deactivate(host);
   host_close(host);
-  return status;
+  return exitStatus;
 }
 
 int gui_close(Host*) {
   QCoreApplication::quit();
   return 0;
+}
+
+void gui_set_visible(Host* host, bool visible) {
+  QtFrontend* frontend = frontendOf(host);
+  if (!frontend || !frontend->window) {
+    return;
+  }
+  if (visible) {
+    showWindow(frontend, host);
+  } else {
+    frontend->window->hide();
+  }
 }
 
 const char* gui_native_ui_type() {
@@ -172,6 +247,6 @@ void gui_show_control(Host* host, Control* control) {
 } // namespace
 
 const Frontend bexo_frontend = {
-    gui_init,         gui_run,          gui_close,         gui_native_ui_type,
-    gui_refresh_rate, gui_scale_factor, gui_choose_plugin, gui_show_control,
+    gui_init,         gui_run,           gui_close,        gui_native_ui_type, gui_refresh_rate,
+    gui_scale_factor, gui_choose_plugin, gui_show_control, gui_set_visible,
 };

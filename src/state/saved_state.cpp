@@ -14,7 +14,9 @@
 #include <fstream>
 #include <iterator>
 #include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
 #include <memory>
+#include <serd/serd.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -94,14 +96,25 @@ int fail(StateHost* host, const fs::path& dir, const std::string& why) {
   return 1;
 }
 
+void set_flags(LilvState* state, LV2_URID_Map* map, std::span<const SavedStateFlag> flags) {
+  const LV2_URID bool_type = map->map(map->handle, LV2_ATOM__Bool);
+  for (const SavedStateFlag& flag : flags) {
+    const int32_t value = flag.value ? 1 : 0;
+    lilv_state_set_metadata(state, map->map(map->handle, flag.uri), &value, sizeof(value),
+                            bool_type, LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+  }
+}
+
 // Capture the plugin's state into `staging` and read it back.
-int write_state(StateHost* host, const fs::path& target, const fs::path& staging) {
+int write_state(StateHost* host, const fs::path& target, const fs::path& staging,
+                std::span<const SavedStateFlag> flags) {
   const std::string dir = staging.string() + "/";
   LV2_URID_Map* map = urid_mapper_get_map(host->urid_mapper);
   const State state{capture_state(host, dir.c_str())};
   if (!state) {
     return fail(host, target, "the plugin's state could not be captured");
   }
+  set_flags(state.get(), map, flags);
   errno = 0;
   if (lilv_state_save(host->world, map, urid_mapper_get_unmap(host->urid_mapper), state.get(),
                       nullptr, dir.c_str(), state_file_name)) {
@@ -180,6 +193,37 @@ bool carry_over_other_files(const fs::path& old_dir, const fs::path& staging) {
   return !error;
 }
 
+// Looks for one property while serd reads a state file; prefixed names
+// are expanded first, since a writer may abbreviate any IRI.
+struct FlagSearch {
+  SerdEnv* env;
+  const char* uri;
+  int found; ///< -1 not yet, else the value
+};
+
+SerdStatus on_base(void* handle, const SerdNode* uri) {
+  return serd_env_set_base_uri(static_cast<FlagSearch*>(handle)->env, uri);
+}
+
+SerdStatus on_prefix(void* handle, const SerdNode* name, const SerdNode* uri) {
+  return serd_env_set_prefix(static_cast<FlagSearch*>(handle)->env, name, uri);
+}
+
+SerdStatus on_statement(void* handle, SerdStatementFlags, const SerdNode*, const SerdNode*,
+                        const SerdNode* predicate, const SerdNode* object, const SerdNode*,
+                        const SerdNode*) {
+  auto* search = static_cast<FlagSearch*>(handle);
+  SerdNode expanded = serd_env_expand_node(search->env, predicate);
+  const SerdNode* name = expanded.buf ? &expanded : predicate;
+  if (object->type == SERD_LITERAL &&
+      std::strcmp(reinterpret_cast<const char*>(name->buf), search->uri) == 0) {
+    const auto* text = reinterpret_cast<const char*>(object->buf);
+    search->found = std::strcmp(text, "true") == 0 || std::strcmp(text, "1") == 0;
+  }
+  serd_node_free(&expanded);
+  return SERD_SUCCESS;
+}
+
 } // namespace
 
 SavedStateDir saved_state_dir_kind(const char* dir) {
@@ -206,7 +250,7 @@ std::string saved_state_file(const char* dir) {
              : std::string();
 }
 
-int save_state(StateHost* host, const char* dir) {
+int save_state(StateHost* host, const char* dir, std::span<const SavedStateFlag> flags) {
   const fs::path target = fs::absolute(fs::path(dir).lexically_normal()).string();
   const fs::path clean = target.filename().empty() ? target.parent_path() : target;
   const SavedStateDir kind = saved_state_dir_kind(clean.c_str());
@@ -217,7 +261,7 @@ int save_state(StateHost* host, const char* dir) {
   if (staging.path.empty() || chmod(staging.path.c_str(), directory_mode(clean)) != 0) {
     return fail(host, clean, std::strerror(errno));
   }
-  if (const int status = write_state(host, clean, staging.path)) {
+  if (const int status = write_state(host, clean, staging.path, flags)) {
     return status;
   }
   if (kind == STATE_DIR_OTHER) {
@@ -240,5 +284,23 @@ int save_state(StateHost* host, const char* dir) {
     staging.path.clear(); // it is the saved state now
   }
   sync_path(clean.parent_path());
+  return 0;
+}
+
+int saved_state_flag(const char* dir, const char* uri, bool* value) {
+  const std::string file = saved_state_file(dir);
+  if (file.empty()) {
+    return 1;
+  }
+  FlagSearch search{serd_env_new(nullptr), uri, -1};
+  SerdReader* reader =
+      serd_reader_new(SERD_TURTLE, &search, nullptr, on_base, on_prefix, on_statement, nullptr);
+  serd_reader_read_file(reader, reinterpret_cast<const uint8_t*>(file.c_str()));
+  serd_reader_free(reader);
+  serd_env_free(search.env);
+  if (search.found < 0) {
+    return 1;
+  }
+  *value = search.found == 1;
   return 0;
 }

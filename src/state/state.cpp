@@ -150,6 +150,7 @@ int restore_state(StateHost* host, LilvState* state) {
       nullptr,
   };
   lilv_state_restore(state, process->instance, port_value_set, host, 0, features);
+  ++host->changes;
 
   int result = 0;
   if (process->control_input_index != UINT32_MAX) {

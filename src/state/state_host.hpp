@@ -61,6 +61,12 @@ struct StateHost {
 
   bool thread_safe_restore; ///< The plugin may be restored while it runs.
 
+  /// Counts what changed the plugin's state since it was opened: values
+  /// the user sent, restored states and presets, and the plugin's own
+  /// reports of a change.  Only its changing matters, to tell a saved
+  /// setup from one with unsaved changes.
+  uint64_t changes;
+
   PluginFeatures features;
 
   /// Told when a restore gave a port control a new value while the audio

@@ -12,6 +12,7 @@
 #include <lv2/atom/forge.h>
 #include <lv2/atom/util.h>
 #include <lv2/patch/patch.h>
+#include <lv2/state/state.h>
 #include <suil/suil.h>
 
 namespace {
@@ -26,6 +27,14 @@ bool is_object_type(UiHost* host, uint32_t type) {
   return type == host->urids.atom_Object ||
          type == locked_map(host->urid_mapper, LV2_ATOM__Blank) ||
          type == locked_map(host->urid_mapper, LV2_ATOM__Resource);
+}
+
+// A plugin tells of a change to its state that no port shows with an
+// object of type state:StateChanged.
+bool reports_state_change(UiHost* host, const LV2_Atom* atom) {
+  return is_object_type(host, atom->type) && atom->size >= sizeof(LV2_Atom_Object_Body) &&
+         reinterpret_cast<const LV2_Atom_Object*>(atom)->body.otype ==
+             locked_map(host->urid_mapper, LV2_STATE__StateChanged);
 }
 
 const char* uri_or_empty(const char* uri) {
@@ -81,6 +90,9 @@ bool deliver_message(UiHost* host, const MessageHeader& header, bool* latency_ch
       return true; // consumed whole; the ring is still in step
     }
     atom_dumper_dump(host->atom_dumper, stdout, "Plugin => UI", atom, from_plugin_colour);
+    if (reports_state_change(host, atom)) {
+      ++host->changes;
+    }
     plugin_ui_deliver(host, port_index, static_cast<uint32_t>(sizeof(LV2_Atom) + atom->size),
                       host->urids.atom_eventTransfer, atom);
     break;
@@ -126,6 +138,7 @@ void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, ui
     float value = 0.0f;
     std::memcpy(&value, buffer, sizeof(value));
     status = ring_write_control(host->process.ui_ring, port_index, value);
+    ++host->changes;
   } else if (protocol == host->urids.atom_eventTransfer) {
     const auto* atom = static_cast<const LV2_Atom*>(buffer);
     if (buffer_size < sizeof(LV2_Atom) || sizeof(LV2_Atom) + uint64_t{atom->size} != buffer_size) {
@@ -133,8 +146,15 @@ void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, ui
       return;
     }
     if (is_object_type(host, atom->type)) {
-      inspect_patch_message(host, reinterpret_cast<const LV2_Atom_Object*>(atom),
-                            update_property_value, &host->controls);
+      const auto* object = reinterpret_cast<const LV2_Atom_Object*>(atom);
+      inspect_patch_message(host, object, update_property_value, &host->controls);
+      // Setting a property changes the state; a MIDI note or a UI's
+      // request for news does not.
+      if (atom->size >= sizeof(LV2_Atom_Object_Body) &&
+          (object->body.otype == host->urids.patch_Set ||
+           object->body.otype == host->urids.patch_Put)) {
+        ++host->changes;
+      }
     }
     atom_dumper_dump(host->atom_dumper, stdout, "UI => Plugin", atom, to_plugin_colour);
     status = ring_write_event(host->process.ui_ring, port_index, atom->size, atom->type,
@@ -199,6 +219,7 @@ int apply_control_value(UiHost* host, Control* control, uint32_t size, uint32_t 
         log_write_failure(host, status);
         return status;
       }
+      ++host->changes;
     }
     return 0;
   }

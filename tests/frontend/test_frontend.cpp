@@ -108,9 +108,12 @@ void gui_show_control(Host* host, Control* control) {
   frontend.shown.push_back(std::move(shown));
 }
 
+// The tests' host runs without a window.
+void gui_set_visible(Host*, bool) {}
+
 } // namespace
 
 const Frontend bexo_frontend = {
-    gui_init,         gui_run,          gui_close,         gui_native_ui_type,
-    gui_refresh_rate, gui_scale_factor, gui_choose_plugin, gui_show_control,
+    gui_init,         gui_run,           gui_close,        gui_native_ui_type, gui_refresh_rate,
+    gui_scale_factor, gui_choose_plugin, gui_show_control, gui_set_visible,
 };

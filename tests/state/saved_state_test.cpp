@@ -275,4 +275,36 @@ TEST(SavedStateDir, TellsAStateFromOtherThings) {
   EXPECT_EQ(saved_state_file(dir.path().c_str()), dir.file("state.ttl"));
 }
 
+// The host's own facts go with the state and come back from it, whichever
+// way a writer spells the property; lilv still opens such a state.
+TEST(SavedStateFlags, ComeBackWithTheStateAndAreMissingWhereNoneWasSaved) {
+  const TempDir dir;
+  constexpr char visible[] = "urn:bexo:test:visible";
+  constexpr char other[] = "urn:bexo:test:other";
+  for (const bool value : {true, false}) {
+    HostRig rig;
+    ASSERT_EQ(rig.open_manual("urn:bexo:test:controls"), 0);
+    const SavedStateFlag flags[] = {{visible, value}};
+    ASSERT_EQ(save_state(&rig.host, dir.file("saved").c_str(), flags), 0);
+    bool read = !value;
+    EXPECT_EQ(saved_state_flag(dir.file("saved").c_str(), visible, &read), 0);
+    EXPECT_EQ(read, value);
+    EXPECT_EQ(saved_state_flag(dir.file("saved").c_str(), other, &read), 1);
+    HostRig again;
+    EXPECT_EQ(again.open_manual(dir.file("saved").c_str()), 0) << "lilv cannot read it";
+  }
+  bool read = false;
+  EXPECT_EQ(saved_state_flag(dir.file("missing").c_str(), visible, &read), 1);
+
+  const std::string written = dir.file("written");
+  fs::create_directory(written);
+  std::ofstream(written + "/manifest.ttl") << "";
+  std::ofstream(written + "/state.ttl")
+      << "@prefix t: <urn:bexo:test:> .\n<> t:visible true ; t:other false .\n";
+  EXPECT_EQ(saved_state_flag(written.c_str(), visible, &read), 0);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(saved_state_flag(written.c_str(), other, &read), 0);
+  EXPECT_FALSE(read);
+}
+
 } // namespace
