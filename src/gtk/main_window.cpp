@@ -158,7 +158,9 @@ bool embed_plugin_ui(Host* host, GtkWindow* window, GtkWidget* box) {
   auto* widget = static_cast<GtkWidget*>(suil_instance_get_widget(host->ui_instance));
   gtk_container_add(GTK_CONTAINER(box), widget);
   gtk_window_set_resizable(window, plugin_ui_resizable(host->world, host->ui));
-  gtk_widget_show_all(GTK_WIDGET(window));
+  // The window itself maps only when it is presented: in a session it may
+  // start hidden.
+  gtk_widget_show_all(gtk_bin_get_child(GTK_BIN(window)));
   gtk_widget_grab_focus(widget);
   return true;
 }

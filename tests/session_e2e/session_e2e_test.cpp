@@ -329,6 +329,58 @@ TEST_P(Session, ASaveThatCannotBeWrittenIsAnErrorAndKeepsTheStateSavedBefore) {
   EXPECT_EQ(run->terminate(), 0);
 }
 
+// The window of a new client is made hidden, and the plugin's own UI with
+// it; both must come up whole when the window is first shown.
+TEST(SessionHiddenStart, APluginsOwnUiShowsWhenTheWindowIsFirstShown) {
+  NsmServer server;
+  ASSERT_TRUE(server.ok());
+  TempDir session;
+  {
+    // x42-eq's only UI is an X11 one, drawn by another X client (the UI's
+    // own display connection) inside bexo-gtk's window.
+    auto run =
+        start_client(server, {"bexo-gtk", BEXO_GTK_PATH}, {"http://gareus.org/oss/lv2/fil4#mono"});
+    ASSERT_TRUE(server.wait_for_client(0, 15s));
+    expect_opened(server, 0, session.file("eq"), "nBexoEq");
+    EXPECT_TRUE(windows_of_pid(run->pid, 1s).empty());
+    ASSERT_TRUE(server.show_gui(0));
+    const std::string window = window_of("x42-eq - Parametric Equalizer Mono");
+    ASSERT_FALSE(window.empty());
+    const auto client_of = [](const std::string& id) {
+      return std::stoul(id, nullptr, 16) & ~0x1ffffful; // Xvfb's resource mask
+    };
+    EXPECT_TRUE(wait_for(
+        [&] {
+          for (const std::string& child : descendants_of(window)) {
+            const Geometry g = geometry_of(child);
+            if (client_of(child) != client_of(window) && g.width >= 200 && g.height >= 100 &&
+                shell("xwininfo -id " + child).find("IsViewable") != std::string::npos) {
+              return true;
+            }
+          }
+          return false;
+        },
+        10s))
+        << "the plugin's UI is not inside the window shown late";
+    std::this_thread::sleep_for(500ms);
+    screenshot(window, "bexo-gtk-session-x42-ui", BEXO_ARTIFACTS_DIR);
+    EXPECT_EQ(run->terminate(), 0);
+  }
+  NsmServer qt_server;
+  ASSERT_TRUE(qt_server.ok());
+  auto run = start_client(qt_server, {"bexo-qt", BEXO_QT_PATH}, {"urn:bexo:test:qtui-fixed"});
+  ASSERT_TRUE(qt_server.wait_for_client(0, 15s));
+  expect_opened(qt_server, 0, session.file("qtui"), "nBexoUi");
+  ASSERT_TRUE(qt_server.show_gui(0));
+  const std::string window = window_of("Bexo Test Qt UI (Fixed)");
+  ASSERT_FALSE(window.empty());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_TRUE(fixed_size(window)) << "the fixed UI's window was not sized when first shown";
+  EXPECT_LT(geometry_of(window).width, 800);
+  screenshot(window, "bexo-qt-session-qt6-ui", BEXO_ARTIFACTS_DIR);
+  EXPECT_EQ(run->terminate(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Session,
                          testing::Values(Program{"bexo-gtk", BEXO_GTK_PATH},
                                          Program{"bexo-qt", BEXO_QT_PATH}),
