@@ -14,6 +14,12 @@ struct NsmClient {
 
 namespace {
 
+// liblo packs OSC arguments at 4-byte boundaries, so a lo_arg may be less
+// aligned than its union: read one through its address, never a member.
+const char* string_arg(const lo_arg* arg) {
+  return reinterpret_cast<const char*>(arg);
+}
+
 // liblo would print its own complaints on the console; a client that
 // cannot listen is reported through its result alone.
 void ignore_error(int, const char*, const char*) {}
@@ -23,7 +29,7 @@ NsmClient* client_of(void* data) {
 }
 
 bool first_is(const char* types, lo_arg** argv, int argc, const char* path) {
-  return argc >= 1 && types[0] == 's' && std::strcmp(&argv[0]->s, path) == 0;
+  return argc >= 1 && types[0] == 's' && std::strcmp(string_arg(argv[0]), path) == 0;
 }
 
 // `/reply "/nsm/server/announce" s:message s:server_name s:capabilities`;
@@ -32,7 +38,7 @@ int on_reply(const char*, const char* types, lo_arg** argv, int argc, lo_message
   NsmClient* client = client_of(data);
   if (first_is(types, argv, argc, nsm_announce_path)) {
     client->announce = NSM_ANNOUNCE_ACCEPTED;
-    client->message = argc >= 2 && types[1] == 's' ? &argv[1]->s : "";
+    client->message = argc >= 2 && types[1] == 's' ? string_arg(argv[1]) : "";
   }
   return 0;
 }
@@ -42,7 +48,7 @@ int on_error(const char*, const char* types, lo_arg** argv, int argc, lo_message
   NsmClient* client = client_of(data);
   if (first_is(types, argv, argc, nsm_announce_path)) {
     client->announce = NSM_ANNOUNCE_REFUSED;
-    client->message = argc >= 3 && types[2] == 's' ? &argv[2]->s : "";
+    client->message = argc >= 3 && types[2] == 's' ? string_arg(argv[2]) : "";
   }
   return 0;
 }
@@ -50,7 +56,7 @@ int on_error(const char*, const char* types, lo_arg** argv, int argc, lo_message
 int on_open(const char*, const char*, lo_arg** argv, int, lo_message, void* data) {
   const NsmHandlers& h = client_of(data)->handlers;
   if (h.open) {
-    h.open(h.data, &argv[0]->s, &argv[1]->s, &argv[2]->s);
+    h.open(h.data, string_arg(argv[0]), string_arg(argv[1]), string_arg(argv[2]));
   }
   return 0;
 }

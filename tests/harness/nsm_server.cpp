@@ -2,9 +2,23 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <lo/lo.h>
 
 namespace {
+
+// liblo packs OSC arguments at 4-byte boundaries, so a lo_arg may be less
+// aligned than its union: read one through its address, never a member.
+const char* string_arg(const lo_arg* arg) {
+  return reinterpret_cast<const char*>(arg);
+}
+
+template <typename T>
+T number_arg(const lo_arg* arg) {
+  T value{};
+  std::memcpy(&value, arg, sizeof(value));
+  return value;
+}
 
 constexpr const char* announce_path = "/nsm/server/announce";
 
@@ -20,16 +34,16 @@ NsmMessage decode(const char* path, const char* types, lo_arg** argv, int argc) 
   for (int i = 0; types && i < argc && types[i]; ++i) {
     switch (types[i]) {
     case LO_STRING:
-      message.strings.emplace_back(&argv[i]->s);
+      message.strings.emplace_back(string_arg(argv[i]));
       break;
     case LO_SYMBOL:
-      message.strings.emplace_back(&argv[i]->S);
+      message.strings.emplace_back(string_arg(argv[i]));
       break;
     case LO_INT32:
-      message.ints.push_back(argv[i]->i);
+      message.ints.push_back(number_arg<int32_t>(argv[i]));
       break;
     case LO_FLOAT:
-      message.floats.push_back(argv[i]->f);
+      message.floats.push_back(number_arg<float>(argv[i]));
       break;
     default:
       // The protocol uses no other kind; `types` still shows it was there.

@@ -5,6 +5,7 @@
 #include "harness/nsm_server.hpp"
 
 #include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <lo/lo.h>
 #include <optional>
@@ -76,9 +77,11 @@ private:
     Received message{path, types, {}, {}};
     for (int i = 0; i < argc; ++i) {
       if (types[i] == LO_STRING) {
-        message.strings.emplace_back(&argv[i]->s);
+        message.strings.emplace_back(reinterpret_cast<const char*>(argv[i]));
       } else if (types[i] == LO_INT32) {
-        message.ints.push_back(argv[i]->i);
+        int32_t value = 0; // liblo's arguments may be less aligned than lo_arg
+        std::memcpy(&value, argv[i], sizeof(value));
+        message.ints.push_back(value);
       }
     }
     static_cast<OscClient*>(self)->inbox.push_back(message);
