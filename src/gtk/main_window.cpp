@@ -34,13 +34,17 @@ const char* plugin_title(const Host* host) {
 }
 
 // In a session the session manager ends the program; the user's quitting
-// only hides the window, as closing it does.
+// or closing the window only hides it, and the server hears of it.
+void hide_in_session(Host* host) {
+  set_main_window_visible(host, false);
+  session_gui_changed(host, false);
+}
+
 void quit_action(GSimpleAction*, GVariant*, gpointer data) {
   auto* host = static_cast<Host*>(data);
   FrontendApp* app = frontend_app(host);
   if (in_session(host)) {
-    set_main_window_visible(host, false);
-    session_gui_changed(host, false);
+    hide_in_session(host);
     return;
   }
   if (app->window) {
@@ -54,8 +58,7 @@ gboolean on_delete(GtkWidget*, GdkEvent*, gpointer data) {
   if (!in_session(host)) {
     return FALSE;
   }
-  set_main_window_visible(host, false);
-  session_gui_changed(host, false);
+  hide_in_session(host);
   return TRUE;
 }
 

@@ -10,14 +10,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <unistd.h>
 #include <zix/sem.h>
 
 struct Session {
   NsmClient* client;
-  std::string url;
   bool opened; ///< The server's open came.
   std::string path;
   std::string client_id;
@@ -170,7 +168,7 @@ int join_session(Host* host, const char** arg) {
              "NSM_URL \"%s\" names no session manager; running without one", url);
     return 0;
   }
-  host->session = new Session{client, url, false, {}, {}, false, false, false, 0};
+  host->session = new Session{client, false, {}, {}, false, false, false, 0};
   int status = announce(host, url);
   if (status == 0) {
     status = wait_for_server(host, std::chrono::seconds(open_timeout_seconds),

@@ -61,29 +61,15 @@ int on_open(const char*, const char*, lo_arg** argv, int, lo_message, void* data
   return 0;
 }
 
-void call(void (*handler)(void*), void* data) {
-  if (handler) {
-    handler(data);
+using Request = void (*NsmHandlers::*)(void*);
+
+// The requests without arguments, each handed to its handler.
+template <Request handler>
+int on_request(const char*, const char*, lo_arg**, int, lo_message, void* data) {
+  const NsmHandlers& handlers = client_of(data)->handlers;
+  if (handlers.*handler) {
+    (handlers.*handler)(handlers.data);
   }
-}
-
-int on_save(const char*, const char*, lo_arg**, int, lo_message, void* data) {
-  call(client_of(data)->handlers.save, client_of(data)->handlers.data);
-  return 0;
-}
-
-int on_show(const char*, const char*, lo_arg**, int, lo_message, void* data) {
-  call(client_of(data)->handlers.show_gui, client_of(data)->handlers.data);
-  return 0;
-}
-
-int on_hide(const char*, const char*, lo_arg**, int, lo_message, void* data) {
-  call(client_of(data)->handlers.hide_gui, client_of(data)->handlers.data);
-  return 0;
-}
-
-int on_loaded(const char*, const char*, lo_arg**, int, lo_message, void* data) {
-  call(client_of(data)->handlers.session_loaded, client_of(data)->handlers.data);
   return 0;
 }
 
@@ -92,10 +78,13 @@ void add_methods(NsmClient* client) {
   lo_server_add_method(port, "/reply", nullptr, on_reply, client);
   lo_server_add_method(port, "/error", nullptr, on_error, client);
   lo_server_add_method(port, nsm_open_path, "sss", on_open, client);
-  lo_server_add_method(port, nsm_save_path, "", on_save, client);
-  lo_server_add_method(port, "/nsm/client/show_optional_gui", "", on_show, client);
-  lo_server_add_method(port, "/nsm/client/hide_optional_gui", "", on_hide, client);
-  lo_server_add_method(port, "/nsm/client/session_is_loaded", "", on_loaded, client);
+  lo_server_add_method(port, nsm_save_path, "", on_request<&NsmHandlers::save>, client);
+  lo_server_add_method(port, "/nsm/client/show_optional_gui", "",
+                       on_request<&NsmHandlers::show_gui>, client);
+  lo_server_add_method(port, "/nsm/client/hide_optional_gui", "",
+                       on_request<&NsmHandlers::hide_gui>, client);
+  lo_server_add_method(port, "/nsm/client/session_is_loaded", "",
+                       on_request<&NsmHandlers::session_loaded>, client);
 }
 
 // Keeps why a send failed, for the caller's message.

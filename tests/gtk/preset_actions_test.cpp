@@ -11,6 +11,7 @@
 #include "gtk/presets_menu.hpp"
 #include "harness/files.hpp"
 #include "harness/host_rig.hpp"
+#include "harness/saved_values.hpp"
 #include "menu_labels.hpp"
 #include "state/state.hpp"
 #include "test_home.hpp"
@@ -52,28 +53,7 @@ protected:
   void set_gain(float value) { rig.host.process.control_values[gain_port] = value; }
 
   // The gain saved in the preset's file, read back through lilv.
-  float saved_gain() {
-    LilvState* state = lilv_state_new_from_file(rig.host.world, &map_feature(), nullptr,
-                                                (bundle + "Mine.ttl").c_str());
-    if (!state) {
-      return -1.0f;
-    }
-    float gain = -1.0f;
-    lilv_state_emit_port_values(
-        state,
-        [](const char* symbol, void* data, const void* value, uint32_t size, uint32_t) {
-          if (std::string(symbol) == "gain" && size == sizeof(float)) {
-            *static_cast<float*>(data) = *static_cast<const float*>(value);
-          }
-        },
-        &gain);
-    lilv_state_free(state);
-    return gain;
-  }
-
-  LV2_URID_Map& map_feature() {
-    return *static_cast<LV2_URID_Map*>(rig.host.features.map_feature.data);
-  }
+  float saved_gain() { return saved_port_value(bundle + "Mine.ttl"); }
 
   // Whether the presets menu lists a preset with this label.
   bool listed(const std::string& label) {

@@ -7,6 +7,8 @@
 #include "harness/desktop.hpp"
 #include "harness/files.hpp"
 #include "harness/jack_world.hpp"
+#include "harness/played_gain.hpp"
+#include "harness/saved_values.hpp"
 #include "harness/wait_for.hpp"
 
 #include <csignal>
@@ -97,38 +99,6 @@ std::string save_through_dialog(const std::string& window, const std::string& fo
   return chooser;
 }
 
-// The port values of a state file by symbol, read with lilv; empty when
-// lilv cannot read it as a state.
-std::map<std::string, float> port_values(const std::string& path) {
-  struct Map {
-    std::map<std::string, LV2_URID> ids;
-    static LV2_URID map(LV2_URID_Map_Handle handle, const char* uri) {
-      auto& ids = static_cast<Map*>(handle)->ids;
-      return ids.emplace(uri, static_cast<LV2_URID>(ids.size() + 1)).first->second;
-    }
-  } urids;
-  LV2_URID_Map map{&urids, Map::map};
-  struct Values {
-    std::map<std::string, float> by_symbol;
-    LV2_URID atom_float;
-  } values{{}, Map::map(&urids, "http://lv2plug.in/ns/ext/atom#Float")};
-  LilvWorld* world = lilv_world_new();
-  if (LilvState* state = lilv_state_new_from_file(world, &map, nullptr, path.c_str())) {
-    lilv_state_emit_port_values(
-        state,
-        [](const char* symbol, void* data, const void* value, uint32_t size, uint32_t type) {
-          auto* v = static_cast<Values*>(data);
-          if (type == v->atom_float && size == sizeof(float)) {
-            v->by_symbol[symbol] = *static_cast<const float*>(value);
-          }
-        },
-        &values);
-    lilv_state_free(state);
-  }
-  lilv_world_free(world);
-  return values.by_symbol;
-}
-
 // The symbols of the plugin's control inputs: what a saved state must give
 // a value for.
 std::set<std::string> control_inputs(const char* plugin_uri) {
@@ -162,28 +132,7 @@ std::set<std::string> symbols_of(const std::map<std::string, float>& values) {
 }
 
 float saved_gain(const std::string& folder) {
-  const auto values = port_values(folder + "/state.ttl");
-  const auto gain = values.find("gain");
-  return gain == values.end() ? -1.0f : gain->second;
-}
-
-// Whether the controls fixture, run by a program as the client of its name,
-// plays its input times `gain` on every frame from the first one checked.
-void expect_plays_times(float gain) {
-  Source source(1, 0);
-  Sink sink(1, 0);
-  ASSERT_TRUE(source.ok() && sink.ok() && source.activate() && sink.activate());
-  const std::string client = controls_client;
-  ASSERT_TRUE(wait_for(
-      [&] { return jack_port_by_name(source.client, (client + ":out_l").c_str()) != nullptr; },
-      10s));
-  ASSERT_TRUE(connect_ports(source.client, source.audio_name(0), client + ":in_l"));
-  ASSERT_TRUE(connect_ports(sink.client, client + ":out_l", sink.audio_name(0)));
-  sink.check_stream(0, 0, gain);
-  ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }))
-      << "the output never carried the input";
-  EXPECT_EQ(sink.bad_frames(0), 0u) << "frames that are not the input times " << gain;
-  EXPECT_EQ(sink.breaks(0), 0u);
+  return saved_port_value(folder + "/state.ttl");
 }
 
 // Saving into a folder that holds a file of the user's asks first: `no`
@@ -237,7 +186,7 @@ TEST(SavedState, SavedFromBexoGtkPlaysTheSameInBexoQt) {
   ProgramRun qt(BEXO_QT_PATH, {folder});
   ASSERT_GT(qt.pid, 0);
   ASSERT_FALSE(window_of(controls_title).empty());
-  expect_plays_times(2.0f);
+  expect_plays_times(controls_client, 2.0f);
   EXPECT_EQ(qt.terminate(), 0);
 }
 
@@ -271,7 +220,7 @@ TEST(SavedState, SavedFromBexoQtPlaysTheSameInBexoGtk) {
   ProgramRun gtk(BEXO_GTK_PATH, {folder + "/state.ttl"});
   ASSERT_GT(gtk.pid, 0);
   ASSERT_FALSE(window_of(controls_title).empty());
-  expect_plays_times(2.0f);
+  expect_plays_times(controls_client, 2.0f);
   EXPECT_EQ(gtk.terminate(), 0);
 }
 
@@ -321,7 +270,7 @@ TEST(SavedState, RealPluginsReopenFromTheFolderInTheOtherProgram) {
     EXPECT_NE(state.find(std::string("lv2:appliesTo <") + c.plugin + ">"), std::string::npos)
         << state;
     EXPECT_NE(state.find(c.in_state), std::string::npos) << state;
-    EXPECT_EQ(symbols_of(port_values(folder + "/state.ttl")), control_inputs(c.plugin));
+    EXPECT_EQ(symbols_of(saved_port_values(folder + "/state.ttl")), control_inputs(c.plugin));
     if (std::string(c.plugin).find("eg-sampler") != std::string::npos) {
       EXPECT_EQ(fs::file_size(folder + "/click.wav"),
                 fs::file_size(BEXO_SYSTEM_LV2_DIR "/eg-sampler.lv2/click.wav"));

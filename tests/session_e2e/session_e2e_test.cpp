@@ -9,6 +9,8 @@
 #include "harness/files.hpp"
 #include "harness/jack_world.hpp"
 #include "harness/nsm_server.hpp"
+#include "harness/played_gain.hpp"
+#include "harness/saved_values.hpp"
 #include "harness/wait_for.hpp"
 
 #include <csignal>
@@ -46,44 +48,13 @@ std::unique_ptr<ProgramRun> start_client(const NsmServer& server, const Program&
       true);
 }
 
-/// The value of the controls fixture's gain in the state saved in `dir`;
-/// -1 when there is none.
+/// The controls fixture's gain in the state saved in `dir`, or -1.
 float saved_gain(const std::string& dir) {
-  LilvWorld* world = lilv_world_new();
-  float gain = -1.0f;
-  LV2_URID_Map map{nullptr, [](LV2_URID_Map_Handle, const char*) -> LV2_URID { return 1; }};
-  if (LilvState* state =
-          lilv_state_new_from_file(world, &map, nullptr, (dir + "/state.ttl").c_str())) {
-    lilv_state_emit_port_values(
-        state,
-        [](const char* symbol, void* data, const void* value, uint32_t size, uint32_t) {
-          if (std::string(symbol) == "gain" && size == sizeof(float)) {
-            *static_cast<float*>(data) = *static_cast<const float*>(value);
-          }
-        },
-        &gain);
-    lilv_state_free(state);
-  }
-  lilv_world_free(world);
-  return gain;
+  return saved_port_value(dir + "/state.ttl");
 }
 
 bool no_window_of(pid_t pid) {
   return soon([&] { return windows_of_pid(pid, 0ms).empty(); });
-}
-
-/// Whether the controls fixture, run as the JACK client `client`, plays
-/// its input times `gain` on every frame checked.
-void expect_plays_times(const std::string& client, float gain) {
-  Source source(1, 0);
-  Sink sink(1, 0);
-  ASSERT_TRUE(source.ok() && sink.ok() && source.activate() && sink.activate());
-  ASSERT_TRUE(connect_ports(source.client, source.audio_name(0), client + ":in_l"));
-  ASSERT_TRUE(connect_ports(sink.client, client + ":out_l", sink.audio_name(0)));
-  sink.check_stream(0, 0, gain);
-  ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }))
-      << "the output never carried the input";
-  EXPECT_EQ(sink.bad_frames(0), 0u) << "frames that are not the input times " << gain;
 }
 
 std::string describe(const std::optional<NsmMessage>& message) {
