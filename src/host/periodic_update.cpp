@@ -5,6 +5,8 @@
 #include "host/frontend.hpp"
 #include "host/host.hpp"
 #include "host/session.hpp"
+#include "state/state.hpp"
+#include "state/ui_writes.hpp"
 #include "ui/ui_update.hpp"
 
 #include <zix/sem.h>
@@ -38,6 +40,9 @@ int periodic_update(Host* host) {
     return -1;
   }
   session_update(host);
+  finish_abandoned_pause(host);
+  send_waiting_controls(host);
+  report_lost_events(host);
   report_ui_pass_failures(host);
   if (deliver_plugin_output(host)) {
     audio_backend_update_latencies(&host->audio);

@@ -2,6 +2,7 @@
 
 #include "engine/message.hpp"
 #include "state/state_host.hpp"
+#include "state/ui_writes.hpp"
 
 #include <filesystem>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <zix/allocator.h>
 #include <zix/filesystem.h>
 #include <zix/path.h>
+#include <zix/sem.h>
 #include <zix/status.h>
 
 namespace {
@@ -22,6 +24,35 @@ using ZixStringPtr = std::unique_ptr<char, ZixStringDeleter>;
 void make_leading_directories(const char* file) {
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(file).parent_path(), error);
+}
+
+// A cycle lasts one period, a third of a second at the very most, so a
+// pause unanswered for this long means the audio server runs no cycles.
+constexpr uint32_t pause_timeout_seconds = 3;
+
+// Asks the audio thread to pause and waits, for a bounded time, until it
+// has.  A pause given up on stays in ui_ring; it is settled once the server
+// runs again (finish_abandoned_pause), or awaited by the next restore.
+bool pause_for_restore(StateHost* host) {
+  ProcessState* process = &host->process;
+  if (!host->pause_pending) {
+    // Without the pause message in the ring no cycle would ever post
+    // `paused`: restoring would then either hang or race the plugin.
+    if (const ZixStatus status = ring_write_run_state(process->ui_ring, PAUSED)) {
+      host_log(&host->log, LOG_LEVEL_ERROR, "Failed to pause the plugin to restore state (%s)",
+               zix_strerror(status));
+      return false;
+    }
+  }
+  host->pause_pending =
+      zix_sem_timed_wait(&process->paused, pause_timeout_seconds, 0) != ZIX_STATUS_SUCCESS;
+  if (host->pause_pending) {
+    host_log(&host->log, LOG_LEVEL_ERROR,
+             "Gave up restoring the state: the audio server ran no cycle for %u seconds",
+             pause_timeout_seconds);
+    return false;
+  }
+  return true;
 }
 
 } // namespace
@@ -64,12 +95,13 @@ void port_value_set(const char* port_symbol, void* data, const void* value, uint
       // No cycle runs the plugin or writes process_ring now: the value goes
       // straight into the port, and the UI side learns it from the ring.
       process->control_values[port->index] = v;
+      forget_waiting_control(host, port->index); // older than this value
       status = stored ? ZIX_STATUS_NO_MEM : ZIX_STATUS_SUCCESS;
       if (!status) {
         status = ring_write_control(process->process_ring, port->index, v);
       }
     } else {
-      status = ring_write_control(process->ui_ring, port->index, v);
+      status = send_control_change(host, port->index, v);
       if (!status) {
         // The audio thread is now the only writer of process_ring, so the
         // value cannot come back that way: the UI side is shown it at once.
@@ -126,16 +158,10 @@ int scan_presets(StateHost* host, PresetSink sink, void* data) {
 
 int restore_state(StateHost* host, LilvState* state) {
   ProcessState* process = &host->process;
-  const bool pause = !host->thread_safe_restore && process->run_state.load() == RUNNING;
-  if (pause) {
-    // Without the pause message in the ring no cycle would ever post
-    // `paused`: restoring would then either hang or race the plugin.
-    if (const ZixStatus status = ring_write_run_state(process->ui_ring, PAUSED)) {
-      host_log(&host->log, LOG_LEVEL_ERROR, "Failed to pause the plugin to restore state (%s)",
-               zix_strerror(status));
-      return 1;
-    }
-    zix_sem_wait(&process->paused);
+  const bool pause =
+      !host->thread_safe_restore && (host->pause_pending || process->run_state.load() == RUNNING);
+  if (pause && !pause_for_restore(host)) {
+    return 1;
   }
 
   const PluginFeatures& f = host->features;
@@ -170,6 +196,19 @@ int restore_state(StateHost* host, LilvState* state) {
     }
   }
   return result;
+}
+
+void finish_abandoned_pause(StateHost* host) {
+  ProcessState* process = &host->process;
+  if (!host->pause_pending || zix_sem_try_wait(&process->paused) != ZIX_STATUS_SUCCESS) {
+    return;
+  }
+  host->pause_pending = false;
+  // Paused now, the ring is empty: only a fault leaves no room.
+  if (const ZixStatus status = ring_write_run_state(process->ui_ring, RUNNING)) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "Failed to resume the plugin after restoring state (%s)",
+             zix_strerror(status));
+  }
 }
 
 int restore_preset(StateHost* host, const LilvNode* preset) {

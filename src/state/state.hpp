@@ -40,10 +40,16 @@ int scan_presets(StateHost* host, PresetSink sink, void* data);
 
 /// Restore `state` into the plugin, pausing the audio thread around it
 /// when the plugin cannot be restored while it runs.  Returns 0, or 1
-/// after logging why: the audio thread could not be asked to pause
-/// (nothing is restored then), or, after the restore, to resume or to
-/// report the plugin's properties.
+/// after logging why: the audio thread could not be asked to pause, or did
+/// not pause within three seconds because the audio server ran no cycle
+/// (nothing is restored then), or, after the restore, it could not be
+/// asked to resume or to report the plugin's properties.
 int restore_state(StateHost* host, LilvState* state);
+
+/// Resume the plugin once the audio thread took a pause that a restore gave
+/// up waiting for; nothing otherwise.  For the periodic update, so that the
+/// plugin plays again as soon as the server runs cycles again.
+void finish_abandoned_pause(StateHost* host);
 
 /// Make the preset the current one and restore it.  Returns 0; -1 when
 /// lilv cannot make a state of it (there is then no current preset); or 1

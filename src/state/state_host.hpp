@@ -17,6 +17,7 @@
 #include "engine/process.hpp"
 #include "state/control.hpp"
 #include "state/features.hpp"
+#include "state/ui_writes.hpp"
 
 #include <cstdint>
 #include <lilv/lilv.h>
@@ -60,12 +61,19 @@ struct StateHost {
   ControlList controls;
 
   bool thread_safe_restore; ///< The plugin may be restored while it runs.
+  /// A restore gave up waiting for the audio thread to pause: the pause is
+  /// in ui_ring, not yet taken.  Until then nothing else may resume it.
+  bool pause_pending;
 
   /// Counts what changed the plugin's state since it was opened: values
   /// the user sent, restored states and presets, and the plugin's own
   /// reports of a change.  Only its changing matters, to tell a saved
   /// setup from one with unsaved changes.
   uint64_t changes;
+
+  /// What the UI side sent the plugin, and the control values waiting
+  /// for room in ui_ring.
+  UiWrites ui_writes;
 
   PluginFeatures features;
 

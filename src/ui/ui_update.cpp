@@ -4,6 +4,7 @@
 #include "state/atom_dumper.hpp"
 #include "state/control.hpp"
 #include "state/property.hpp"
+#include "state/ui_writes.hpp"
 #include "ui/ui_host.hpp"
 
 #include <array>
@@ -137,7 +138,7 @@ void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, ui
     }
     float value = 0.0f;
     std::memcpy(&value, buffer, sizeof(value));
-    status = ring_write_control(host->process.ui_ring, port_index, value);
+    status = send_control_change(host, port_index, value);
     ++host->changes;
   } else if (protocol == host->urids.atom_eventTransfer) {
     const auto* atom = static_cast<const LV2_Atom*>(buffer);
@@ -157,8 +158,10 @@ void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, ui
       }
     }
     atom_dumper_dump(host->atom_dumper, stdout, "UI => Plugin", atom, to_plugin_colour);
-    status = ring_write_event(host->process.ui_ring, port_index, atom->size, atom->type,
-                              LV2_ATOM_BODY_CONST(atom));
+    status = send_event(host, port_index, atom->size, atom->type, LV2_ATOM_BODY_CONST(atom));
+    if (status == ZIX_STATUS_NO_SPACE) {
+      return; // counted, and told of once per update
+    }
   } else {
     // Locked: the plugin and its worker may be mapping new URIs meanwhile.
     host_log(&host->log, LOG_LEVEL_ERROR, "UI wrote with unsupported protocol %u (%s)", protocol,
@@ -214,8 +217,7 @@ int apply_control_value(UiHost* host, Control* control, uint32_t size, uint32_t 
   if (control->type == PORT) {
     if (type == host->urids.atom_Float) {
       const auto value = static_cast<float>(control_value_to_double(&control->value, &host->forge));
-      if (const ZixStatus status =
-              ring_write_control(host->process.ui_ring, control->index, value)) {
+      if (const ZixStatus status = send_control_change(host, control->index, value)) {
         log_write_failure(host, status);
         return status;
       }

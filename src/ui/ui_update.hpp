@@ -16,16 +16,18 @@ struct UiHost;
 
 /// What the plugin UI wrote (suil's port write function calls this):
 /// validate it and queue it for the plugin.  A write to a port that does
-/// not exist, of the wrong size, with an unsupported protocol, or that does
-/// not fit into ui_ring is logged as an error and dropped.
+/// not exist, of the wrong size or with an unsupported protocol is logged as
+/// an error and dropped.  When ui_ring is full a control value waits for
+/// room (see send_control_change) and an event is refused and counted (see
+/// send_event).
 void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,
                      const void* buffer);
 
 /// Store a value in a control and, unless it came from the plugin (during
 /// an update), send it to the plugin.  Returns 0, or nonzero when the value
 /// could not be stored or, for a property, is too large to send (a warning
-/// says so; nothing is sent then), or when ui_ring had no room for a port's
-/// value (ZIX_STATUS_NO_SPACE, logged as an error; the control keeps it).
+/// says so; nothing is sent then), or when a port's value could not be
+/// sent nor kept for later (logged as an error; the control keeps it).
 int apply_control_value(UiHost* host, Control* control, uint32_t size, uint32_t type,
                         const void* body);
 

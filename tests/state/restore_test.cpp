@@ -5,6 +5,7 @@
 #include "engine/message.hpp"
 #include "frontend/test_frontend.hpp"
 #include "harness/host_rig.hpp"
+#include "harness/wait_for.hpp"
 #include "state/state.hpp"
 #include "state/state_support.hpp"
 
@@ -334,6 +335,65 @@ TEST(Restore, PortValuesForUnknownOrUnfitPortsAreReported) {
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(type, 0u);
   }
+}
+
+// A stalled audio server: the audio thread runs no cycle to take a pause.
+class StalledServer : public testing::Test {
+protected:
+  void SetUp() override {
+    test_frontend_reset();
+    ASSERT_EQ(rig.open_manual("urn:bexo:test:params"), 0);
+    rig.discard_ui_messages();
+    rig.host.process.run_state.store(RUNNING);
+    state = preset_state(rig, "urn:bexo:test:params#preset-alpha");
+    ASSERT_NE(state, nullptr);
+  }
+  void TearDown() override { lilv_state_free(state); }
+
+  // Restores and expects the restore to give up after its bounded wait.
+  void expect_gives_up() {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(restore_state(&rig.host, state), 1);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 2900ms);
+    EXPECT_LT(waited, 4500ms);
+    EXPECT_TRUE(rig.logged(LOG_LEVEL_ERROR, "Gave up restoring the state: the audio server ran "
+                                            "no cycle for 3 seconds"));
+    EXPECT_EQ(rig.host.process.control_values[2], 1.0f) << "restored behind the plugin's back";
+  }
+
+  HostRig rig;
+  LilvState* state = nullptr;
+};
+
+TEST_F(StalledServer, TheRestoreGivesUpAndThePluginPlaysOnOnceCyclesRunAgain) {
+  ProcessState& p = rig.host.process;
+  expect_gives_up();
+  rig.update(); // still stalled: nothing to settle
+  rig.cycle();  // the server is back; its first cycle takes the pause
+  EXPECT_EQ(p.run_state.load(), PAUSED);
+  rig.update(); // and the next update lets the plugin play again
+  rig.cycle();
+  EXPECT_EQ(p.run_state.load(), RUNNING);
+
+  rig.start_cycles();
+  EXPECT_EQ(restore_state(&rig.host, state), 0);
+  rig.stop_cycles();
+  EXPECT_EQ(p.control_values[2], 1.5f);
+}
+
+TEST_F(StalledServer, ARestoreAfterOneThatGaveUpWaitsForTheSamePause) {
+  ProcessState& p = rig.host.process;
+  expect_gives_up();
+  expect_gives_up(); // no second pause is asked for meanwhile
+  rig.start_cycles();
+  EXPECT_EQ(restore_state(&rig.host, state), 0);
+  EXPECT_TRUE(wait_for([&] { return p.run_state.load() == RUNNING; }));
+  rig.stop_cycles();
+  EXPECT_EQ(p.control_values[2], 1.5f);
+  rig.update(); // nothing left to settle: the plugin stays running
+  rig.cycle();
+  EXPECT_EQ(p.run_state.load(), RUNNING);
 }
 
 } // namespace
