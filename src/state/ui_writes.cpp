@@ -4,8 +4,12 @@
 #include "state/state_host.hpp"
 
 #include <new>
+#include <zix/ring.h>
 
 namespace {
+
+// An event message's header, port index and atom header.
+constexpr uint32_t event_message_size = sizeof(MessageHeader) + 3 * sizeof(uint32_t);
 
 // The waiting values are made on first need, on the main thread, so that
 // a host whose ring never fills never makes them.
@@ -70,6 +74,10 @@ ZixStatus send_event(StateHost* host, uint32_t port_index, uint32_t size, uint32
   }
   ++host->ui_writes.sent;
   return ZIX_STATUS_SUCCESS;
+}
+
+bool event_fits_ring(const StateHost* host, uint32_t size) {
+  return uint64_t{event_message_size} + size <= zix_ring_capacity(host->process.ui_ring);
 }
 
 void forget_waiting_control(StateHost* host, uint32_t port_index) {

@@ -38,6 +38,10 @@ ZixStatus send_control_change(StateHost* host, uint32_t port_index, float value)
 ZixStatus send_event(StateHost* host, uint32_t port_index, uint32_t size, uint32_t type,
                      const void* body);
 
+/// Whether an event with a body of `size` bytes fits into ui_ring at all,
+/// when it is empty.
+bool event_fits_ring(const StateHost* host, uint32_t size);
+
 /// Drop the value waiting for a port, once the port was given a newer one
 /// by another way (a restore while the plugin is paused).
 void forget_waiting_control(StateHost* host, uint32_t port_index);

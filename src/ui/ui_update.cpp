@@ -123,54 +123,65 @@ void print_output_change(UiHost* host, const Control* control, uint32_t size, co
 
 } // namespace
 
+namespace {
+
+void write_float(UiHost* host, uint32_t port_index, uint32_t buffer_size, const void* buffer) {
+  if (buffer_size != sizeof(float)) {
+    log_write_failure(host, ZIX_STATUS_BAD_ARG);
+    return;
+  }
+  float value = 0.0f;
+  std::memcpy(&value, buffer, sizeof(value));
+  if (const ZixStatus status = send_control_change(host, port_index, value)) {
+    log_write_failure(host, status);
+  }
+  ++host->changes;
+}
+
+void write_atom(UiHost* host, uint32_t port_index, uint32_t buffer_size, const void* buffer) {
+  const auto* atom = static_cast<const LV2_Atom*>(buffer);
+  if (buffer_size < sizeof(LV2_Atom) || sizeof(LV2_Atom) + uint64_t{atom->size} != buffer_size) {
+    log_write_failure(host, ZIX_STATUS_BAD_ARG);
+    return;
+  }
+  if (is_object_type(host, atom->type)) {
+    const auto* object = reinterpret_cast<const LV2_Atom_Object*>(atom);
+    inspect_patch_message(host, object, update_property_value, &host->controls);
+    // Setting a property changes the state; a MIDI note or a UI's
+    // request for news does not.
+    if (atom->size >= sizeof(LV2_Atom_Object_Body) &&
+        (object->body.otype == host->urids.patch_Set ||
+         object->body.otype == host->urids.patch_Put)) {
+      ++host->changes;
+    }
+  }
+  atom_dumper_dump(host->atom_dumper, stdout, "UI => Plugin", atom, to_plugin_colour);
+  if (!event_fits_ring(host, atom->size)) {
+    // No wait would make room for it: the ring is too small, which the
+    // user can change.
+    host_log(&host->log, LOG_LEVEL_ERROR,
+             "UI event of %u bytes is larger than the ring to the plugin (%u bytes)", buffer_size,
+             zix_ring_capacity(host->process.ui_ring));
+    return;
+  }
+  // An event that finds no room is counted, and told of once per update.
+  send_event(host, port_index, atom->size, atom->type, LV2_ATOM_BODY_CONST(atom));
+}
+
+} // namespace
+
 void plugin_ui_write(UiHost* host, uint32_t port_index, uint32_t buffer_size, uint32_t protocol,
                      const void* buffer) {
   if (port_index >= host->num_ports) {
     host_log(&host->log, LOG_LEVEL_ERROR, "UI wrote to invalid port index %u", port_index);
-    return;
-  }
-
-  ZixStatus status = ZIX_STATUS_SUCCESS;
-  if (protocol == 0) {
-    if (buffer_size != sizeof(float)) {
-      log_write_failure(host, ZIX_STATUS_BAD_ARG);
-      return;
-    }
-    float value = 0.0f;
-    std::memcpy(&value, buffer, sizeof(value));
-    status = send_control_change(host, port_index, value);
-    ++host->changes;
+  } else if (protocol == 0) {
+    write_float(host, port_index, buffer_size, buffer);
   } else if (protocol == host->urids.atom_eventTransfer) {
-    const auto* atom = static_cast<const LV2_Atom*>(buffer);
-    if (buffer_size < sizeof(LV2_Atom) || sizeof(LV2_Atom) + uint64_t{atom->size} != buffer_size) {
-      log_write_failure(host, ZIX_STATUS_BAD_ARG);
-      return;
-    }
-    if (is_object_type(host, atom->type)) {
-      const auto* object = reinterpret_cast<const LV2_Atom_Object*>(atom);
-      inspect_patch_message(host, object, update_property_value, &host->controls);
-      // Setting a property changes the state; a MIDI note or a UI's
-      // request for news does not.
-      if (atom->size >= sizeof(LV2_Atom_Object_Body) &&
-          (object->body.otype == host->urids.patch_Set ||
-           object->body.otype == host->urids.patch_Put)) {
-        ++host->changes;
-      }
-    }
-    atom_dumper_dump(host->atom_dumper, stdout, "UI => Plugin", atom, to_plugin_colour);
-    status = send_event(host, port_index, atom->size, atom->type, LV2_ATOM_BODY_CONST(atom));
-    if (status == ZIX_STATUS_NO_SPACE) {
-      return; // counted, and told of once per update
-    }
+    write_atom(host, port_index, buffer_size, buffer);
   } else {
     // Locked: the plugin and its worker may be mapping new URIs meanwhile.
     host_log(&host->log, LOG_LEVEL_ERROR, "UI wrote with unsupported protocol %u (%s)", protocol,
              uri_or_empty(locked_unmap(host->urid_mapper, protocol)));
-    return;
-  }
-
-  if (status) {
-    log_write_failure(host, status);
   }
 }
 

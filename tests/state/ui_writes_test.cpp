@@ -123,6 +123,17 @@ TEST(UiWrites, RefusedEventsAreCountedAndToldOfOncePerUpdate) {
                                 "Lost 1 event from the UI to the plugin: no room in the ring"}));
   EXPECT_TRUE(params.logged(LOG_LEVEL_ERROR).empty());
   EXPECT_EQ(params.host.ui_writes.refused, 4u);
+
+  // An event that no wait would make room for is an error of its own.
+  params.discard_ui_messages();
+  const uint32_t capacity = zix_ring_capacity(params.host.process.ui_ring);
+  std::vector<uint32_t> huge(capacity / sizeof(uint32_t), 0);
+  huge[0] = static_cast<uint32_t>(huge.size() * sizeof(uint32_t) - sizeof(LV2_Atom));
+  huge[1] = params.map(LV2_ATOM__Chunk);
+  plugin_ui_write(&params.host, control, static_cast<uint32_t>(huge.size() * sizeof(uint32_t)),
+                  params.host.urids.atom_eventTransfer, huge.data());
+  EXPECT_TRUE(params.logged(LOG_LEVEL_ERROR, "is larger than the ring to the plugin"));
+  EXPECT_TRUE(read_ring_messages(params.host.process.ui_ring).empty());
 }
 
 TEST_F(UiWritesTest, AValueARestoreWhilePausedSupersededIsNotSentAfterIt) {
