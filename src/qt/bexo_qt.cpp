@@ -19,12 +19,14 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
 #include <QTimerEvent>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <suil/suil.h>
 
 namespace {
@@ -168,6 +170,9 @@ int gui_run(Host* host) {
   if (!frontend) {
     return 0; // --version
   }
+  // Nothing calls the front end with its record once the run is over.
+  const std::unique_ptr<QtFrontend> record(frontend);
+  const auto forget_record = qScopeGuard([host] { host->gui_data = nullptr; });
   // Without an argument only a session can say what to open.
   const int status = host_open(host, host->argc > 0 ? host->argv[0] : nullptr);
   if (status) {
