@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <gdk/gdkx.h>
 #include <lilv/lilv.h>
 #include <string>
 #include <suil/suil.h>
@@ -153,7 +154,19 @@ void set_accelerators(GtkApplication* application, GtkWindow* window) {
 // The plugin's own UI in `box`, when one was chosen and suil can make it.
 bool embed_plugin_ui(Host* host, GtkWindow* window, GtkWidget* box) {
   if (host->ui && !host->options.generic_ui) {
+    // A UI may make its window through an X connection of its own and not
+    // flush it before it returns (x42's balance does): suil's first look at
+    // the window through GDK's connection then fails with BadWindow, and an
+    // X error that nobody trapped ends the program.
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window));
+    const bool x11 = GDK_IS_X11_DISPLAY(display);
+    if (x11) {
+      gdk_x11_display_error_trap_push(display);
+    }
     plugin_ui_create(host, gtk3_ui_type, box);
+    if (x11) {
+      gdk_x11_display_error_trap_pop_ignored(display);
+    }
   }
   if (!host->ui_instance) {
     return false;
