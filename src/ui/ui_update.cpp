@@ -38,6 +38,40 @@ bool reports_state_change(UiHost* host, const LV2_Atom* atom) {
              locked_map(host->urid_mapper, LV2_STATE__StateChanged);
 }
 
+// Objects inside objects deeper than this are not followed; patch
+// messages nest two deep.
+constexpr int max_object_depth = 8;
+
+// Whether every property of an object, and of the objects among its values,
+// lies whole inside it.  The sizes come from the UI or the plugin, and the
+// property walk trusts them, so one that claims more than the object holds
+// would take what lies past the message for a value.
+bool object_is_whole(UiHost* host, const uint8_t* body, uint32_t size, int depth) {
+  if (size < sizeof(LV2_Atom_Object_Body) || depth > max_object_depth) {
+    return false;
+  }
+  constexpr uint32_t property_head = sizeof(LV2_Atom_Property_Body);
+  for (uint32_t offset = sizeof(LV2_Atom_Object_Body); offset < size;) {
+    if (size - offset < property_head) {
+      return false;
+    }
+    const auto* property = reinterpret_cast<const LV2_Atom_Property_Body*>(body + offset);
+    const uint32_t value_size = property->value.size;
+    if (value_size > size - offset - property_head ||
+        (is_object_type(host, property->value.type) &&
+         !object_is_whole(host, body + offset + property_head, value_size, depth + 1))) {
+      return false;
+    }
+    offset += lv2_atom_pad_size(property_head + value_size);
+  }
+  return true;
+}
+
+bool is_whole_object(UiHost* host, const LV2_Atom* atom) {
+  return object_is_whole(host, static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(atom)), atom->size,
+                         0);
+}
+
 const char* uri_or_empty(const char* uri) {
   return uri ? uri : "";
 }
@@ -145,13 +179,16 @@ void write_atom(UiHost* host, uint32_t port_index, uint32_t buffer_size, const v
     return;
   }
   if (is_object_type(host, atom->type)) {
+    if (!is_whole_object(host, atom)) {
+      log_write_failure(host, ZIX_STATUS_BAD_ARG);
+      return;
+    }
     const auto* object = reinterpret_cast<const LV2_Atom_Object*>(atom);
     inspect_patch_message(host, object, update_property_value, &host->controls);
     // Setting a property changes the state; a MIDI note or a UI's
     // request for news does not.
-    if (atom->size >= sizeof(LV2_Atom_Object_Body) &&
-        (object->body.otype == host->urids.patch_Set ||
-         object->body.otype == host->urids.patch_Put)) {
+    if (object->body.otype == host->urids.patch_Set ||
+        object->body.otype == host->urids.patch_Put) {
       ++host->changes;
     }
   }
@@ -259,10 +296,17 @@ void plugin_ui_deliver(UiHost* host, uint32_t port_index, uint32_t buffer_size, 
     return;
   }
   const auto* atom = static_cast<const LV2_Atom*>(buffer);
-  if (is_object_type(host, atom->type)) {
-    inspect_patch_message(host, reinterpret_cast<const LV2_Atom_Object*>(atom),
-                          update_property_value_and_widget, host);
+  if (!is_object_type(host, atom->type)) {
+    return;
   }
+  if (!is_whole_object(host, atom)) {
+    // The plugin UI, if any, has it as the plugin sent it; the controls
+    // take nothing from it.
+    host_log(&host->log, LOG_LEVEL_ERROR, "%s", "Ignoring a malformed object from the plugin");
+    return;
+  }
+  inspect_patch_message(host, reinterpret_cast<const LV2_Atom_Object*>(atom),
+                        update_property_value_and_widget, host);
 }
 
 void inspect_patch_message(UiHost* host, const LV2_Atom_Object* object, PropertyValueSink callback,
