@@ -5,6 +5,7 @@
 #include "host/control_settings.hpp"
 #include "host/frontend.hpp"
 #include "host/host.hpp"
+#include "host/lv2_path.hpp"
 #include "host/plugin_selection.hpp"
 #include "host/session.hpp"
 #include "jack/backend.hpp"
@@ -224,6 +225,7 @@ int open_world(Host* host) {
   }
   settings_from_options(host);
   host->world = lilv_world_new();
+  set_world_lv2_path(host->world);
 #ifdef LILV_OPTION_OBJECT_INDEX // newer lilv only; older ones warn about unknown options
   lilv_world_set_option(host->world, LILV_OPTION_OBJECT_INDEX, nullptr);
 #endif
