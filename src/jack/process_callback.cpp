@@ -4,6 +4,7 @@
 #include "engine/event_buffer.hpp"
 #include "jack/backend.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <jack/midiport.h>
 #include <jack/transport.h>
@@ -63,13 +64,22 @@ BEXO_REALTIME void read_midi(Backend* backend, const ProcessPort& port, jack_nfr
   }
 }
 
+// What the output event sink needs: the backend, and the cycle's length.
+struct MidiOut {
+  const Backend* backend;
+  jack_nframes_t nframes;
+};
+
 // The output event sink: MIDI goes to the port's JACK buffer of this cycle.
+// JACK takes only times inside the cycle, while the engine puts what the UI
+// sent at the cycle's end (nframes), where a plugin that echoes it keeps it:
+// such an event goes out at the cycle's last frame.
 BEXO_REALTIME void write_midi(void* data, const ProcessPort& port, uint32_t frames, uint32_t type,
                               uint32_t size, const void* body) {
-  const auto* backend = static_cast<const Backend*>(data);
-  if (port.backend_buffer && type == backend->urids->midi_MidiEvent) {
-    jack_midi_event_write(port.backend_buffer, frames, static_cast<const jack_midi_data_t*>(body),
-                          size);
+  const auto* out = static_cast<const MidiOut*>(data);
+  if (port.backend_buffer && type == out->backend->urids->midi_MidiEvent && out->nframes) {
+    jack_midi_event_write(port.backend_buffer, std::min(frames, out->nframes - 1),
+                          static_cast<const jack_midi_data_t*>(body), size);
   }
 }
 
@@ -116,7 +126,8 @@ int process_callback(jack_nframes_t nframes, void* data) {
   process_cycle_begin(process, nframes, &transport);
   take_buffers(backend, process, nframes);
   const int status = process_run(process, nframes);
-  const OutputEventSink midi_out{write_midi, backend};
+  MidiOut out{backend, nframes};
+  const OutputEventSink midi_out{write_midi, &out};
   process_cycle_end(process, status, &midi_out);
   return 0;
 }
