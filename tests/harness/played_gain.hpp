@@ -12,20 +12,28 @@
 
 /// Expects the JACK client `client`, running a plugin with the ports in_l
 /// and out_l (the gain fixtures), to play its input times `gain` on every
-/// frame checked, without a break.
+/// frame checked.  A break in the stream counts only when JACK reported no
+/// xrun to the checking clients meanwhile: a cycle the server skipped, on a
+/// machine under load, loses frames whoever is at fault.  A wrong frame, or
+/// no stream at all, always counts.
 inline void expect_plays_times(const std::string& client, float gain) {
   using namespace std::chrono_literals;
   Source source(1, 0);
   Sink sink(1, 0);
   ASSERT_TRUE(source.ok() && sink.ok() && source.activate() && sink.activate());
-  ASSERT_TRUE(wait_for(
-      [&] { return jack_port_by_name(source.client, (client + ":out_l").c_str()) != nullptr; },
-      10s));
-  ASSERT_TRUE(connect_ports(source.client, source.audio_name(0), client + ":in_l"));
+  // A program registers its ports before it activates its client, and JACK
+  // connects only ports of active clients: until then, a refusal is no
+  // fault.
+  ASSERT_TRUE(
+      wait_for([&] { return connect_ports(source.client, source.audio_name(0), client + ":in_l"); },
+               10s, 10ms))
+      << "no port " << client << ":in_l to connect";
   ASSERT_TRUE(connect_ports(sink.client, client + ":out_l", sink.audio_name(0)));
+  const uint64_t xruns = source.xruns.load() + sink.xruns.load();
   sink.check_stream(0, 0, gain);
   ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }))
-      << "the output never carried the input";
+      << "the output never carried the input times " << gain;
   EXPECT_EQ(sink.bad_frames(0), 0u) << "frames that are not the input times " << gain;
-  EXPECT_EQ(sink.breaks(0), 0u);
+  EXPECT_LE(sink.breaks(0), source.xruns.load() + sink.xruns.load() - xruns)
+      << "frames lost or repeated without an xrun";
 }
