@@ -1,5 +1,6 @@
 #include "engine/event_buffer.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <zix/allocator.h>
 
@@ -58,7 +59,9 @@ void event_buffer_retime_to_start(EventBuffer* buffer) {
 }
 
 uint32_t event_buffer_size(const EventBuffer* buffer) {
-  const uint32_t atom_size = buffer->sequence.atom.size;
+  // A plugin may write any sequence size; what lies past the capacity it
+  // was given is not the buffer's, so the walk never reads there.
+  const uint32_t atom_size = std::min(buffer->sequence.atom.size, buffer->capacity);
   const uint32_t header_size = sizeof(LV2_Atom_Sequence_Body);
   return holds_sequence(buffer) && atom_size > header_size ? atom_size - header_size : 0U;
 }
@@ -79,19 +82,36 @@ EventBufferIterator event_buffer_end(EventBuffer* buffer) {
   return {buffer, (event_buffer_size(buffer) + 7U) & ~7U};
 }
 
+namespace {
+
+// Whether the event at `offset` lies whole, header and body, inside the
+// sequence.  A plugin wrote both sizes, so an event that runs past the end
+// is no event: handing it out would let a reader past the buffer.
+bool event_fits(EventBuffer* buffer, uint32_t offset) {
+  const uint32_t end = event_buffer_size(buffer);
+  if (offset >= end || end - offset < event_header_size) {
+    return false;
+  }
+  const auto* event = reinterpret_cast<const LV2_Atom_Event*>(event_space(buffer) + offset);
+  return event->body.size <= end - offset - event_header_size;
+}
+
+} // namespace
+
 bool event_iter_valid(EventBufferIterator iter) {
-  return holds_sequence(iter.buffer) && iter.offset < event_buffer_size(iter.buffer);
+  return holds_sequence(iter.buffer) && event_fits(iter.buffer, iter.offset);
 }
 
 EventBufferIterator event_iter_next(EventBufferIterator iter) {
-  if (event_iter_valid(iter)) {
+  const uint32_t end = event_buffer_size(iter.buffer);
+  if (iter.offset < end) {
     const auto* event =
         reinterpret_cast<const LV2_Atom_Event*>(event_space(iter.buffer) + iter.offset);
-    // The plugin wrote this size; a nonsense one ends the walk rather than
-    // wrapping the offset around.
-    const uint64_t next = uint64_t{iter.offset} + event_header_size + event->body.size;
-    const uint32_t end = event_buffer_size(iter.buffer);
-    iter.offset = next >= end ? end : padded_event_size(event->body.size) + iter.offset;
+    // The plugin wrote this size; an event that does not fit ends the walk
+    // rather than wrapping the offset around.
+    const uint64_t next = uint64_t{iter.offset} + padded_event_size(event->body.size);
+    iter.offset =
+        event_fits(iter.buffer, iter.offset) && next < end ? static_cast<uint32_t>(next) : end;
   }
   return iter;
 }

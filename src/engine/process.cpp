@@ -53,11 +53,32 @@ BEXO_REALTIME int apply_event(ProcessState* state, uint32_t size, uint32_t nfram
   return PROCESS_SUCCESS;
 }
 
+// Reads the body of a message whose type has a fixed size; true when it was
+// read.  A body of any other size is skipped whole rather than read in
+// part, so that the ring stays in step with what its headers say.  `error`
+// goes to `*status` when the ring holds less than the header announced.
+BEXO_REALTIME bool read_fixed_body(ZixRing* ring, uint32_t header_size, void* body, uint32_t size,
+                                   int error, int* status) {
+  if (header_size != size) {
+    if (header_size && zix_ring_skip(ring, header_size) != header_size) {
+      *status = error;
+    }
+    return false;
+  }
+  if (size && zix_ring_read(ring, body, size) != size) {
+    *status = error;
+    return false;
+  }
+  return true;
+}
+
 BEXO_REALTIME int apply_messages(ProcessState* state, uint32_t nframes, bool paused_cycle) {
   const uint32_t space = zix_ring_read_space(state->ui_ring);
-  for (uint32_t consumed = 0; consumed < space;) {
+  ZixRing* ring = state->ui_ring;
+  int status = PROCESS_SUCCESS;
+  for (uint32_t consumed = 0; consumed < space && !status;) {
     MessageHeader header{};
-    if (zix_ring_read(state->ui_ring, &header, sizeof(header)) != sizeof(header)) {
+    if (zix_ring_read(ring, &header, sizeof(header)) != sizeof(header)) {
       return PROCESS_ERR_HEADER;
     }
     consumed += sizeof(header) + header.size;
@@ -65,27 +86,27 @@ BEXO_REALTIME int apply_messages(ProcessState* state, uint32_t nframes, bool pau
     switch (header.type) {
     case CONTROL_CHANGE: {
       ControlChange change{};
-      if (zix_ring_read(state->ui_ring, &change, sizeof(change)) != sizeof(change)) {
-        return PROCESS_ERR_CONTROL;
-      }
-      if (change.port_index < state->num_ports) {
+      if (read_fixed_body(ring, header.size, &change, sizeof(change), PROCESS_ERR_CONTROL,
+                          &status) &&
+          change.port_index < state->num_ports) {
         state->control_values[change.port_index] = change.value;
       }
       break;
     }
     case EVENT_TRANSFER:
-      if (const int status = apply_event(state, header.size, nframes)) {
-        return status;
-      }
+      status = apply_event(state, header.size, nframes);
       break;
     case UPDATE_REQUEST:
-      append_event(port_buffer(state, state->control_input_index), nframes,
-                   &state->get_request.atom);
+      if (read_fixed_body(ring, header.size, nullptr, 0, PROCESS_ERR_HEADER, &status)) {
+        append_event(port_buffer(state, state->control_input_index), nframes,
+                     &state->get_request.atom);
+      }
       break;
     case RUN_STATE_CHANGE: {
       uint32_t run_state = 0;
-      if (zix_ring_read(state->ui_ring, &run_state, sizeof(run_state)) != sizeof(run_state)) {
-        return PROCESS_ERR_RUN_STATE;
+      if (!read_fixed_body(ring, header.size, &run_state, sizeof(run_state), PROCESS_ERR_RUN_STATE,
+                           &status)) {
+        break;
       }
       state->run_state.store(run_state);
       // In a running cycle the backend acknowledges once the cycle is over.
@@ -98,7 +119,7 @@ BEXO_REALTIME int apply_messages(ProcessState* state, uint32_t nframes, bool pau
       return PROCESS_ERR_MESSAGE_TYPE;
     }
   }
-  return PROCESS_SUCCESS;
+  return status;
 }
 
 // Both lists hold at most every port, so after the first call they never

@@ -19,7 +19,7 @@ constexpr const char* xsd_namespace = "http://www.w3.org/2001/XMLSchema#";
 // plugin and its UI, so each is checked whole before sratom sees it.
 struct AtomTypes {
   LV2_URID object, blank, resource, tuple, vector, sequence, literal;
-  LV2_URID string, path, uri, urid, int32, float32, boolean, int64, float64;
+  LV2_URID string, path, uri, urid, int32, float32, boolean, int64, float64, event;
 };
 
 // The dumper and the types its check needs, in one block; the dumper is
@@ -36,14 +36,23 @@ AtomTypes map_types(LV2_URID_Map* map) {
   return {m(LV2_ATOM__Object), m(LV2_ATOM__Blank),    m(LV2_ATOM__Resource), m(LV2_ATOM__Tuple),
           m(LV2_ATOM__Vector), m(LV2_ATOM__Sequence), m(LV2_ATOM__Literal),  m(LV2_ATOM__String),
           m(LV2_ATOM__Path),   m(LV2_ATOM__URI),      m(LV2_ATOM__URID),     m(LV2_ATOM__Int),
-          m(LV2_ATOM__Float),  m(LV2_ATOM__Bool),     m(LV2_ATOM__Long),     m(LV2_ATOM__Double)};
+          m(LV2_ATOM__Float),  m(LV2_ATOM__Bool),     m(LV2_ATOM__Long),     m(LV2_ATOM__Double),
+          m(LV2_ATOM__Event)};
 }
 
 struct Checker {
   const AtomTypes& types;
   LV2_URID_Unmap* unmap;
 
-  bool mapped(LV2_URID urid) const { return urid && unmap->unmap(unmap->handle, urid); }
+  // serd writes a URI without a scheme relative to the base, and reads past
+  // the end of one that does not parse as a relative reference either.
+  static bool absolute(const char* uri) {
+    const auto* text = reinterpret_cast<const uint8_t*>(uri);
+    return uri && serd_uri_string_has_scheme(text) && whole_utf8(text, text + std::strlen(uri));
+  }
+
+  // Anything may be mapped, so what a URID stands for is checked too.
+  bool mapped(LV2_URID urid) const { return urid && absolute(unmap->unmap(unmap->handle, urid)); }
 
   static uint32_t u32_at(const uint8_t* bytes) {
     uint32_t value = 0;
@@ -104,8 +113,32 @@ struct Checker {
     return true;
   }
 
+  // A text up to its NUL, which must lie inside `size`, of whole UTF-8
+  // sequences: serd takes a lead byte's length on trust and would read on
+  // past the NUL.
   static bool terminated(const uint8_t* text, uint32_t size) {
-    return size && std::memchr(text, 0, size);
+    const auto* end = static_cast<const uint8_t*>(std::memchr(text, 0, size));
+    return end && whole_utf8(text, end);
+  }
+
+  static bool whole_utf8(const uint8_t* text, const uint8_t* end) {
+    while (text < end) {
+      const uint8_t lead = *text++;
+      const int continuations = lead < 0x80       ? 0
+                                : lead >> 5 == 6  ? 1
+                                : lead >> 4 == 14 ? 2
+                                : lead >> 3 == 30 ? 3
+                                                  : -1;
+      if (continuations < 0 || end - text < continuations) {
+        return false;
+      }
+      for (int i = 0; i < continuations; ++i) {
+        if (*text++ >> 6 != 2) {
+          return false;
+        }
+      }
+    }
+    return true;
   }
 
   bool sound(LV2_URID type, uint32_t size, const uint8_t* body, uint32_t depth) const {
@@ -113,8 +146,8 @@ struct Checker {
     if (depth > max_depth) {
       return false;
     }
-    if (!type) {
-      return size == 0;
+    if (!type) { // nil; serd loops on two of them in one list
+      return size == 0 && depth == 0;
     }
     if (!mapped(type)) {
       return false;
@@ -133,6 +166,11 @@ struct Checker {
     if (type == t.vector) {
       return vector(body, size, depth);
     }
+    if (type == t.event) { // a time, then one atom
+      const uint32_t event_size = size >= sizeof(LV2_Atom_Event) ? u32_at(body + 8) : 0;
+      return size >= sizeof(LV2_Atom_Event) && event_size <= size - sizeof(LV2_Atom_Event) &&
+             sound(u32_at(body + 12), event_size, body + sizeof(LV2_Atom_Event), depth + 1);
+    }
     if (type == t.literal) {
       const uint32_t head = sizeof(LV2_Atom_Literal_Body);
       const uint32_t datatype = size >= head ? u32_at(body) : 0;
@@ -140,8 +178,11 @@ struct Checker {
       return size > head && terminated(body + head, size - head) &&
              (!datatype || mapped(datatype)) && (!lang || mapped(lang));
     }
-    if (type == t.string || type == t.path || type == t.uri) {
+    if (type == t.string || type == t.path) {
       return terminated(body, size);
+    }
+    if (type == t.uri) {
+      return terminated(body, size) && absolute(reinterpret_cast<const char*>(body));
     }
     if (type == t.urid) {
       return size >= sizeof(uint32_t) && mapped(u32_at(body));
