@@ -60,6 +60,14 @@ struct Checker {
     return value;
   }
 
+  // serd writes an integer through its absolute value, which the smallest
+  // one has none of: it frees a pointer it never allocated.
+  static bool writable_integer(const uint8_t* bytes) {
+    int64_t value = 0;
+    std::memcpy(&value, bytes, sizeof(value));
+    return value != INT64_MIN;
+  }
+
   // Atoms one after another, each padded to 8 bytes, filling `size` bytes;
   // `prefix` bytes lead each: a property's key (`keyed`) and context, or an
   // event's time.
@@ -72,7 +80,8 @@ struct Checker {
       }
       const uint8_t* atom = body + offset + prefix;
       const uint32_t atom_size = u32_at(atom);
-      if ((keyed && !mapped(u32_at(body + offset))) ||
+      // The prefix is a key, or an event's time.
+      if ((keyed ? !mapped(u32_at(body + offset)) : prefix && !writable_integer(body + offset)) ||
           atom_size > left - prefix - sizeof(LV2_Atom) ||
           !sound(u32_at(atom + 4), atom_size, atom + sizeof(LV2_Atom), depth + 1)) {
         return false;
@@ -169,6 +178,7 @@ struct Checker {
     if (type == t.event) { // a time, then one atom
       const uint32_t event_size = size >= sizeof(LV2_Atom_Event) ? u32_at(body + 8) : 0;
       return size >= sizeof(LV2_Atom_Event) && event_size <= size - sizeof(LV2_Atom_Event) &&
+             writable_integer(body) &&
              sound(u32_at(body + 12), event_size, body + sizeof(LV2_Atom_Event), depth + 1);
     }
     if (type == t.literal) {
@@ -190,8 +200,11 @@ struct Checker {
     if (type == t.int32 || type == t.float32 || type == t.boolean) {
       return size >= sizeof(int32_t);
     }
-    if (type == t.int64 || type == t.float64) {
-      return size >= sizeof(int64_t);
+    if (type == t.int64) {
+      return size >= sizeof(int64_t) && writable_integer(body);
+    }
+    if (type == t.float64) {
+      return size >= sizeof(double);
     }
     // Anything else is written as base64, which serd cannot do for no bytes.
     return size > 0;

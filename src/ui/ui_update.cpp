@@ -312,13 +312,20 @@ void plugin_ui_deliver(UiHost* host, uint32_t port_index, uint32_t buffer_size, 
 void inspect_patch_message(UiHost* host, const LV2_Atom_Object* object, PropertyValueSink callback,
                            void* data) {
   const Urids& urids = host->urids;
+  // Its callers check the object already, but one cut short has no type to
+  // read, and a property that claims more than the object holds would be
+  // taken for a value; so the inspection checks for itself.
+  if (!is_whole_object(host, &object->atom)) {
+    host_log(&host->log, LOG_LEVEL_WARNING, "%s", "Ignoring a malformed patch message");
+    return;
+  }
   if (object->body.otype == urids.patch_Set) {
     const LV2_Atom* property = nullptr;
     const LV2_Atom* value = nullptr;
     lv2_atom_object_get(object, urids.patch_property, &property, urids.patch_value, &value, 0);
     if (!property) {
       host_log(&host->log, LOG_LEVEL_WARNING, "patch:Set message with no property");
-    } else if (property->type != host->forge.URID) {
+    } else if (property->type != host->forge.URID || property->size < sizeof(LV2_URID)) {
       host_log(&host->log, LOG_LEVEL_WARNING, "patch:Set property is not a URID");
     } else if (value) { // a Set without a value sets nothing
       callback(reinterpret_cast<const LV2_Atom_URID*>(property)->body, value, data);
