@@ -15,7 +15,7 @@ struct ControlMessage {
   ControlChange body;
 };
 
-static_assert(sizeof(EventPrefix) == 20);
+static_assert(sizeof(EventPrefix) == event_message_prefix_size);
 static_assert(sizeof(ControlMessage) == 16);
 
 } // namespace

@@ -27,6 +27,10 @@ struct MessageHeader {
   uint32_t size; ///< Bytes of body that follow.
 };
 
+/// What an event message holds before the atom's body: the header, the
+/// port index and the atom's size and type.
+inline constexpr uint32_t event_message_prefix_size = sizeof(MessageHeader) + 3 * sizeof(uint32_t);
+
 struct ControlChange {
   uint32_t port_index;
   float value;

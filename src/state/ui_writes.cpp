@@ -8,9 +8,6 @@
 
 namespace {
 
-// An event message's header, port index and atom header.
-constexpr uint32_t event_message_size = sizeof(MessageHeader) + 3 * sizeof(uint32_t);
-
 // The waiting values are made on first need, on the main thread, so that
 // a host whose ring never fills never makes them.
 bool have_backlog(StateHost* host) {
@@ -77,7 +74,7 @@ ZixStatus send_event(StateHost* host, uint32_t port_index, uint32_t size, uint32
 }
 
 bool event_fits_ring(const StateHost* host, uint32_t size) {
-  return uint64_t{event_message_size} + size <= zix_ring_capacity(host->process.ui_ring);
+  return uint64_t{event_message_prefix_size} + size <= zix_ring_capacity(host->process.ui_ring);
 }
 
 void forget_waiting_control(StateHost* host, uint32_t port_index) {
