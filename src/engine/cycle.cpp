@@ -71,14 +71,20 @@ BEXO_REALTIME void send_latency(ProcessState* state, float value) {
 BEXO_REALTIME void send_output_events(ProcessState* state, uint32_t index,
                                       const OutputEventSink* sink) {
   const ProcessPort& port = state->ports[index];
-  event_buffer_for_each(
-      port.event_buffer,
-      [state, index, &port, sink](uint32_t frames, uint32_t type, uint32_t size, const void* data) {
-        if (sink) {
-          sink->event(sink->data, port, frames, type, size, data);
-        }
-        ring_write_event(state->process_ring, index, size, type, data);
-      });
+  // MIDI is the bulk of most output, and only a plugin UI or the dump
+  // looks at it; everything else may carry state the UI side keeps.
+  const bool midi_to_ui = state->ui_reads_midi.load(std::memory_order_relaxed);
+  const uint32_t midi = state->urids->midi_MidiEvent;
+  event_buffer_for_each(port.event_buffer,
+                        [state, index, &port, sink, midi_to_ui,
+                         midi](uint32_t frames, uint32_t type, uint32_t size, const void* data) {
+                          if (sink) {
+                            sink->event(sink->data, port, frames, type, size, data);
+                          }
+                          if (midi_to_ui || type != midi) {
+                            ring_write_event(state->process_ring, index, size, type, data);
+                          }
+                        });
 }
 
 } // namespace
@@ -108,15 +114,17 @@ void process_cycle_begin(ProcessState* state, uint32_t nframes, const Transport*
 void process_cycle_end(ProcessState* state, int status, const OutputEventSink* sink) {
   for (const uint32_t i : state->end_ports) {
     const ProcessPort& port = state->ports[i];
-    if (port.type == TYPE_EVENT) {
-      if (port.flow == FLOW_INPUT) {
-        event_buffer_reset(port.event_buffer, true);
-      } else if (port.flow == FLOW_OUTPUT) {
-        send_output_events(state, i, sink);
-      }
-    } else if (port.reports_latency) { // a control output
-      send_latency(state, state->control_values[i]);
-    } else if (status == PROCESS_SEND_UPDATES) {
+    if (port.flow == FLOW_INPUT) {
+      event_buffer_reset(port.event_buffer, true);
+    } else if (port.flow == FLOW_OUTPUT) {
+      send_output_events(state, i, sink);
+    }
+  }
+  if (state->latency_port != UINT32_MAX) {
+    send_latency(state, state->control_values[state->latency_port]);
+  }
+  if (status == PROCESS_SEND_UPDATES) {
+    for (const uint32_t i : state->control_outputs) {
       ring_write_control(state->process_ring, i, state->control_values[i]);
     }
   }

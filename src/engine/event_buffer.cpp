@@ -52,6 +52,9 @@ void event_buffer_reset(EventBuffer* buffer, bool input) {
 }
 
 void event_buffer_retime_to_start(EventBuffer* buffer) {
+  if (event_buffer_size(buffer) == 0) {
+    return; // as after every running cycle: only paused cycles leave events
+  }
   for (EventBufferIterator i = event_buffer_first(buffer); event_iter_valid(i);
        i = event_iter_next(i)) {
     reinterpret_cast<LV2_Atom_Event*>(event_space(buffer) + i.offset)->time.frames = 0;
@@ -132,8 +135,12 @@ bool event_iter_get(EventBufferIterator iter, uint32_t* frames, uint32_t* subfra
   return true;
 }
 
-bool event_iter_write(EventBufferIterator* iter, uint32_t frames, uint32_t /*subframes*/,
-                      uint32_t type, uint32_t size, const void* data) {
+namespace {
+
+// Shared by both writers, and inlined into each: every MIDI event from the
+// backend and the UI side goes through here.
+inline void* reserve_event(EventBufferIterator* iter, uint32_t frames, uint32_t type,
+                           uint32_t size) {
   EventBuffer* buffer = iter->buffer;
   // An output buffer holds a chunk whose size is the whole capacity, so the
   // space test below would wrap; it is refused outright instead.  Sums are
@@ -142,19 +149,31 @@ bool event_iter_write(EventBufferIterator* iter, uint32_t frames, uint32_t /*sub
   const uint64_t needed = uint64_t{event_header_size} + size;
   if (!holds_sequence(buffer) || atom_size + 8U + needed > buffer->capacity ||
       iter->offset + needed > uint64_t{buffer->capacity} + 16U) {
-    return false;
+    return nullptr;
   }
 
   auto* event = reinterpret_cast<LV2_Atom_Event*>(event_space(buffer) + iter->offset);
   event->time.frames = int64_t{frames};
   event->body.size = size;
   event->body.type = type;
-  if (size > 0) { // an empty body may come without data
-    std::memcpy(event + 1, data, size);
-  }
 
   const uint32_t padded = padded_event_size(size);
   buffer->sequence.atom.size += padded;
   iter->offset += padded;
-  return true;
+  return event + 1;
+}
+
+} // namespace
+
+void* event_iter_reserve(EventBufferIterator* iter, uint32_t frames, uint32_t type, uint32_t size) {
+  return reserve_event(iter, frames, type, size);
+}
+
+bool event_iter_write(EventBufferIterator* iter, uint32_t frames, uint32_t /*subframes*/,
+                      uint32_t type, uint32_t size, const void* data) {
+  void* body = reserve_event(iter, frames, type, size);
+  if (body && size > 0) { // an empty body may come without data
+    std::memcpy(body, data, size);
+  }
+  return body != nullptr;
 }

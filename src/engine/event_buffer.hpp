@@ -72,19 +72,34 @@ BEXO_REALTIME bool event_iter_get(EventBufferIterator iter, uint32_t* frames, ui
 BEXO_REALTIME bool event_iter_write(EventBufferIterator* iter, uint32_t frames, uint32_t subframes,
                                     uint32_t type, uint32_t size, const void* data);
 
+/// Write the header of an event of `size` body bytes where the iterator
+/// stands and advance it, as event_iter_write does; the body, left to the
+/// caller to fill before the plugin runs, goes where the returned pointer
+/// points.  Null (nothing changed) when event_iter_write would refuse.
+BEXO_REALTIME void* event_iter_reserve(EventBufferIterator* iter, uint32_t frames, uint32_t type,
+                                       uint32_t size);
+
 /// Call `visit(frames, type, size, data)` for every event of the buffer, in
-/// order; `data` points into the buffer.  For a visit that is real-time,
-/// the walk is too.
+/// order, as the iterators walk it (an event that runs past the sequence
+/// ends the walk); `data` points into the buffer.  The sequence's size is
+/// read once, as this runs for every output in every cycle.  For a visit
+/// that is real-time, the walk is too.
 template <typename Visit>
 BEXO_REALTIME void event_buffer_for_each(EventBuffer* buffer, Visit&& visit) {
-  for (EventBufferIterator i = event_buffer_first(buffer); event_iter_valid(i);
-       i = event_iter_next(i)) {
-    uint32_t frames = 0;
-    uint32_t subframes = 0;
-    uint32_t type = 0;
-    uint32_t size = 0;
-    const void* data = nullptr;
-    event_iter_get(i, &frames, &subframes, &type, &size, &data);
-    visit(frames, type, size, data);
+  const uint32_t end = event_buffer_size(buffer);
+  const auto* space = reinterpret_cast<const uint8_t*>(buffer + 1);
+  for (uint32_t offset = 0; end - offset >= sizeof(LV2_Atom_Event);) {
+    const auto* event = reinterpret_cast<const LV2_Atom_Event*>(space + offset);
+    if (event->body.size > end - offset - sizeof(LV2_Atom_Event)) {
+      return;
+    }
+    visit(static_cast<uint32_t>(event->time.frames), event->body.type, event->body.size,
+          static_cast<const void*>(event + 1));
+    const uint64_t next =
+        uint64_t{offset} + ((sizeof(LV2_Atom_Event) + event->body.size + 7U) & ~7U);
+    if (next >= end) {
+      return;
+    }
+    offset = static_cast<uint32_t>(next);
   }
 }

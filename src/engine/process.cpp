@@ -4,12 +4,10 @@
 #include "engine/event_buffer.hpp"
 #include "engine/message.hpp"
 
+#include <algorithm>
 #include <new>
-#include <zix/allocator.h>
 
 namespace {
-
-constexpr uint32_t min_read_size = 1024;
 
 // The prefix of an event message body: the port, then the atom header.
 struct EventPrefix {
@@ -36,112 +34,152 @@ BEXO_REALTIME void append_event(EventBuffer* buffer, uint32_t nframes, const LV2
   }
 }
 
-// Reads one event message body and appends its atom.  A body larger than
-// the read buffer, or an atom that claims more than the body holds, is
-// skipped whole.
-BEXO_REALTIME int apply_event(ProcessState* state, uint32_t size, uint32_t nframes) {
-  if (size > state->process_read_buf_size) {
-    return zix_ring_skip(state->ui_ring, size) == size ? PROCESS_SUCCESS : PROCESS_ERR_EVENT;
+// A message's header with as much of its body as any fixed type or an
+// event's prefix needs, peeked in one copy: the body then goes straight to
+// where it is used, and the ring only moves on.
+struct PeekedMessage {
+  MessageHeader header;
+  union {
+    ControlChange control;
+    uint32_t run_state;
+    EventPrefix event;
+  };
+};
+
+// Moves past the whole message; `error` when the ring holds less than its
+// header announced, and then only the header is gone, as a reader that
+// cannot tell where the next message starts can do no better.
+BEXO_REALTIME int skip_message(ZixRing* ring, const MessageHeader& header, int error) {
+  const uint64_t whole = uint64_t{sizeof(MessageHeader)} + header.size;
+  if (whole <= UINT32_MAX && zix_ring_skip(ring, static_cast<uint32_t>(whole)) == whole) {
+    return PROCESS_SUCCESS;
   }
-  if (zix_ring_read(state->ui_ring, state->process_read_buf, size) != size) {
-    return PROCESS_ERR_EVENT;
+  zix_ring_skip(ring, sizeof(MessageHeader));
+  return error;
+}
+
+// The fixed-size body of a peeked message, when its header gives that size
+// and the peek holds it; any other size is skipped whole, so that the ring
+// stays in step with what its headers say.
+bool has_fixed_body(const PeekedMessage& m, uint32_t peeked, uint32_t size) {
+  return m.header.size == size && peeked >= sizeof(MessageHeader) + size;
+}
+
+// Appends a peeked event message's atom to its port, reading the body from
+// the ring straight into the event buffer.  An atom that claims more than
+// the body holds, a port without a buffer or an event that does not fit
+// there is skipped whole.
+BEXO_REALTIME int apply_event(ProcessState* state, const PeekedMessage& m, uint32_t peeked,
+                              uint32_t nframes) {
+  constexpr uint32_t prefix_end = sizeof(MessageHeader) + sizeof(EventPrefix);
+  const uint32_t size = m.header.size;
+  const LV2_Atom atom = m.event.atom;
+  if (zix_ring_read_space(state->ui_ring) - sizeof(MessageHeader) < size) {
+    return skip_message(state->ui_ring, m.header, PROCESS_ERR_EVENT);
   }
-  const auto* prefix = static_cast<const EventPrefix*>(state->process_read_buf);
-  if (size >= sizeof(EventPrefix) && prefix->atom.size <= size - sizeof(EventPrefix)) {
-    append_event(port_buffer(state, prefix->port_index), nframes, &prefix->atom);
+  EventBuffer* buffer = nullptr;
+  if (peeked >= prefix_end && size >= sizeof(EventPrefix) &&
+      atom.size <= size - sizeof(EventPrefix)) {
+    buffer = port_buffer(state, m.event.port_index);
+  }
+  EventBufferIterator end{};
+  void* body = nullptr;
+  if (buffer) {
+    end = event_buffer_end(buffer);
+    body = event_iter_reserve(&end, nframes, atom.type, atom.size);
+  }
+  if (!body) {
+    return skip_message(state->ui_ring, m.header, PROCESS_ERR_EVENT);
+  }
+  zix_ring_skip(state->ui_ring, prefix_end);
+  if (atom.size) {
+    zix_ring_read(state->ui_ring, body, atom.size);
+  }
+  const uint32_t rest = size - sizeof(EventPrefix) - atom.size;
+  if (rest) {
+    zix_ring_skip(state->ui_ring, rest);
   }
   return PROCESS_SUCCESS;
 }
 
-// Reads the body of a message whose type has a fixed size; true when it was
-// read.  A body of any other size is skipped whole rather than read in
-// part, so that the ring stays in step with what its headers say.  `error`
-// goes to `*status` when the ring holds less than the header announced.
-BEXO_REALTIME bool read_fixed_body(ZixRing* ring, uint32_t header_size, void* body, uint32_t size,
-                                   int error, int* status) {
-  if (header_size != size) {
-    if (header_size && zix_ring_skip(ring, header_size) != header_size) {
-      *status = error;
+BEXO_REALTIME int apply_message(ProcessState* state, const PeekedMessage& m, uint32_t peeked,
+                                uint32_t nframes, bool paused_cycle) {
+  ZixRing* ring = state->ui_ring;
+  switch (m.header.type) {
+  case CONTROL_CHANGE:
+    if (has_fixed_body(m, peeked, sizeof(ControlChange)) &&
+        m.control.port_index < state->num_ports) {
+      state->control_values[m.control.port_index] = m.control.value;
     }
-    return false;
+    return skip_message(ring, m.header, PROCESS_ERR_CONTROL);
+  case EVENT_TRANSFER:
+    return apply_event(state, m, peeked, nframes);
+  case UPDATE_REQUEST:
+    if (has_fixed_body(m, peeked, 0)) {
+      append_event(port_buffer(state, state->control_input_index), nframes,
+                   &state->get_request.atom);
+    }
+    return skip_message(ring, m.header, PROCESS_ERR_HEADER);
+  case RUN_STATE_CHANGE:
+    if (has_fixed_body(m, peeked, sizeof(uint32_t))) {
+      state->run_state.store(m.run_state);
+      // In a running cycle the backend acknowledges once the cycle is over.
+      if (paused_cycle && m.run_state == PAUSED) {
+        zix_sem_post(&state->paused);
+      }
+    }
+    return skip_message(ring, m.header, PROCESS_ERR_RUN_STATE);
+  default:
+    // Its body's size may be a lie too: only the header is known to be one.
+    zix_ring_skip(ring, sizeof(MessageHeader));
+    return PROCESS_ERR_MESSAGE_TYPE;
   }
-  if (size && zix_ring_read(ring, body, size) != size) {
-    *status = error;
-    return false;
-  }
-  return true;
 }
 
 BEXO_REALTIME int apply_messages(ProcessState* state, uint32_t nframes, bool paused_cycle) {
   const uint32_t space = zix_ring_read_space(state->ui_ring);
-  ZixRing* ring = state->ui_ring;
   int status = PROCESS_SUCCESS;
   for (uint32_t consumed = 0; consumed < space && !status;) {
-    MessageHeader header{};
-    if (zix_ring_read(ring, &header, sizeof(header)) != sizeof(header)) {
+    // Not cleared: only what the peek filled is ever read (has_fixed_body,
+    // the event's prefix check), and this runs for every message.
+    PeekedMessage m;
+    const uint32_t peeked = std::min<uint32_t>(space - consumed, sizeof(m));
+    if (peeked < sizeof(MessageHeader) || zix_ring_peek(state->ui_ring, &m, peeked) != peeked) {
       return PROCESS_ERR_HEADER;
     }
-    consumed += sizeof(header) + header.size;
-
-    switch (header.type) {
-    case CONTROL_CHANGE: {
-      ControlChange change{};
-      if (read_fixed_body(ring, header.size, &change, sizeof(change), PROCESS_ERR_CONTROL,
-                          &status) &&
-          change.port_index < state->num_ports) {
-        state->control_values[change.port_index] = change.value;
-      }
-      break;
-    }
-    case EVENT_TRANSFER:
-      status = apply_event(state, header.size, nframes);
-      break;
-    case UPDATE_REQUEST:
-      if (read_fixed_body(ring, header.size, nullptr, 0, PROCESS_ERR_HEADER, &status)) {
-        append_event(port_buffer(state, state->control_input_index), nframes,
-                     &state->get_request.atom);
-      }
-      break;
-    case RUN_STATE_CHANGE: {
-      uint32_t run_state = 0;
-      if (!read_fixed_body(ring, header.size, &run_state, sizeof(run_state), PROCESS_ERR_RUN_STATE,
-                           &status)) {
-        break;
-      }
-      state->run_state.store(run_state);
-      // In a running cycle the backend acknowledges once the cycle is over.
-      if (paused_cycle && run_state == PAUSED) {
-        zix_sem_post(&state->paused);
-      }
-      break;
-    }
-    default:
-      return PROCESS_ERR_MESSAGE_TYPE;
-    }
+    consumed += sizeof(MessageHeader) + m.header.size;
+    status = apply_message(state, m, peeked, nframes, paused_cycle);
   }
   return status;
 }
 
-// Both lists hold at most every port, so after the first call they never
+// The lists hold at most every port, so after the first call they never
 // grow: a later prepare (in the backend's buffer-size callback) keeps them
 // without allocating.  False when memory ran out.
 bool index_cycle_ports(ProcessState* state) {
   try {
     state->begin_ports.reserve(state->num_ports);
     state->end_ports.reserve(state->num_ports);
+    state->control_outputs.reserve(state->num_ports);
   } catch (const std::bad_alloc&) {
     return false;
   }
   state->begin_ports.clear();
   state->end_ports.clear();
+  state->control_outputs.clear();
+  state->latency_port = UINT32_MAX;
   for (uint32_t i = 0; i < state->num_ports; ++i) {
     const ProcessPort& port = state->ports[i];
     const bool event = port.type == TYPE_EVENT && port.event_buffer;
     if (event || port.is_bpm) {
       state->begin_ports.push_back(i);
     }
-    if (event || (port.type == TYPE_CONTROL && port.flow == FLOW_OUTPUT)) {
+    if (event) {
       state->end_ports.push_back(i);
+    } else if (port.reports_latency) {
+      state->latency_port = i;
+    } else if (port.type == TYPE_CONTROL && port.flow == FLOW_OUTPUT) {
+      state->control_outputs.push_back(i);
     }
   }
   return true;
@@ -157,6 +195,7 @@ void process_state_init(ProcessState* state, const Urids* urids, UridMapper* map
   zix_sem_init(&state->paused, 0);
   state->run_state.store(PAUSED);
   state->control_input_index = UINT32_MAX;
+  state->latency_port = UINT32_MAX;
   state->bpm = 120.0f;
   state->trace = trace;
 }
@@ -166,7 +205,6 @@ int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* insta
   int status = 0;
   state->instance = instance;
 
-  uint32_t read_size = min_read_size;
   for (uint32_t i = 0; i < state->num_ports; ++i) {
     ProcessPort& port = state->ports[i];
     if (port.type != TYPE_EVENT) {
@@ -185,9 +223,6 @@ int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* insta
     }
     event_buffer_reset(port.event_buffer, port.flow == FLOW_INPUT);
     lilv_instance_connect_port(instance, i, event_buffer_atom(port.event_buffer));
-    if (port.flow == FLOW_INPUT && size > read_size) {
-      read_size = size;
-    }
   }
 
   if (!state->ui_ring) {
@@ -197,17 +232,11 @@ int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* insta
     state->process_ring = make_ring(settings->ring_size, &state->memory_unlocked);
   }
 
-  if (!state->process_read_buf || state->process_read_buf_size != read_size) {
-    zix_aligned_free(nullptr, state->process_read_buf);
-    state->process_read_buf = zix_aligned_alloc(nullptr, 8, read_size);
-    state->process_read_buf_size = state->process_read_buf ? read_size : 0;
-  }
-
   state->update_frames = static_cast<uint32_t>(settings->sample_rate / settings->ui_rate_hz);
   // Indexed whatever failed above, so that no cycle walks a port whose
   // buffer could not be made.
   const bool indexed = index_cycle_ports(state);
-  const bool complete = state->ui_ring && state->process_ring && state->process_read_buf;
+  const bool complete = state->ui_ring && state->process_ring;
   return complete && indexed ? status : 1;
 }
 
@@ -225,7 +254,9 @@ bool process_connect_port(ProcessState* state, uint32_t index) {
 }
 
 int apply_ui_messages(ProcessState* state, uint32_t nframes) {
-  return apply_messages(state, nframes, false);
+  // Most cycles find nothing: they pay for one look at the ring.
+  return zix_ring_read_space(state->ui_ring) ? apply_messages(state, nframes, false)
+                                             : PROCESS_SUCCESS;
 }
 
 int process_run(ProcessState* state, uint32_t nframes) {
@@ -266,9 +297,6 @@ uint32_t take_ui_pass_failures(ProcessState* state, int* last_error) {
 }
 
 void process_release_buffers(ProcessState* state) {
-  zix_aligned_free(nullptr, state->process_read_buf);
-  state->process_read_buf = nullptr;
-  state->process_read_buf_size = 0;
   for (uint32_t i = 0; i < state->num_ports; ++i) {
     event_buffer_free(state->ports[i].event_buffer);
     state->ports[i].event_buffer = nullptr;
@@ -286,8 +314,6 @@ void process_free(ProcessState* state) {
   zix_ring_free(state->ui_ring);
   zix_ring_free(state->process_ring);
   state->ui_ring = state->process_ring = nullptr;
-  zix_aligned_free(nullptr, state->process_read_buf);
-  state->process_read_buf = nullptr;
   for (ProcessPort& port : state->ports) {
     process_port_free(&port);
   }

@@ -39,15 +39,19 @@ struct ProcessState {
   LV2_Atom_Object get_request;       ///< A ready patch:Get for the control input
   std::vector<float> control_values; ///< What control ports are connected to
   /// The ports process_cycle_begin and process_cycle_end have work for, in
-  /// index order, so that a cycle walks only those: event ports with a
-  /// buffer and tempo controls; event ports with a buffer and control
-  /// outputs.  Made by process_prepare.
+  /// index order, so that a cycle walks only those, however many controls
+  /// a plugin has: event ports with a buffer and tempo controls; event
+  /// ports with a buffer; and the control outputs other than the latency,
+  /// which only an update cycle publishes.  Made by process_prepare.
   std::vector<uint32_t> begin_ports;
   std::vector<uint32_t> end_ports;
-  void* process_read_buf; ///< Body of one event message from ui_ring
-  size_t process_read_buf_size;
-  ZixSem paused; ///< Posted when a requested pause has taken effect
+  std::vector<uint32_t> control_outputs;
+  uint32_t latency_port; ///< The control output reporting latency; UINT32_MAX: none
+  ZixSem paused;         ///< Posted when a requested pause has taken effect
   std::atomic<uint32_t> run_state;
+  /// Whether anything on the UI side reads the plugin's MIDI output (its
+  /// own UI, the dump): otherwise MIDI stays off process_ring.
+  std::atomic<bool> ui_reads_midi;
   uint32_t control_input_index; ///< UINT32_MAX when there is none
   uint32_t num_ports;
   uint32_t pending_frames; ///< Frames since control values were last sent
@@ -69,8 +73,8 @@ struct ProcessState {
 /// input, a forge and the patch:Get request.
 void process_state_init(ProcessState* state, const Urids* urids, UridMapper* mapper, bool trace);
 
-/// Make or remake the event buffers, the rings (once) and the read buffer
-/// for the present settings, and connect the event ports.  Runs before
+/// Make or remake the event buffers and the rings (once) for the present
+/// settings, and connect the event ports.  Runs before
 /// activation or in the backend's buffer-size callback.  Returns 0, or 1
 /// when memory ran out; nothing is then written through a missing buffer.
 int process_prepare(ProcessState* state, const Urids* urids, LilvInstance* instance,
@@ -98,7 +102,7 @@ BEXO_REALTIME void process_paused(ProcessState* state, uint32_t nframes);
 /// `last_error` the ProcessStatus of the latest failure.  Main thread.
 uint32_t take_ui_pass_failures(ProcessState* state, int* last_error);
 
-/// Free the read buffer and event buffers, disconnecting event ports.
+/// Free the event buffers, disconnecting event ports.
 void process_release_buffers(ProcessState* state);
 
 /// Free everything the state owns.

@@ -236,6 +236,7 @@ int open_world(Host* host) {
   if (host->options.dump) {
     host->atom_dumper = atom_dumper_new(urid_mapper_get_map(host->urid_mapper),
                                         urid_mapper_get_unmap(host->urid_mapper));
+    host->process.ui_reads_midi.store(true);
   }
   host->print_controls = host->options.print_controls != 0;
   host->show_control = {show_in_frontend, host};

@@ -70,6 +70,9 @@ void plugin_ui_create(UiHost* host, const char* container_type, void* parent) {
       lilv_node_as_uri(lilv_plugin_get_uri(host->plugin)),
       lilv_node_as_uri(lilv_ui_get_uri(host->ui)), lilv_node_as_uri(host->ui_type), bundle.get(),
       binary.get(), own.list.data());
+  if (host->ui_instance) {
+    host->process.ui_reads_midi.store(true); // a UI may show notes, as a keyboard does
+  }
 }
 
 bool plugin_ui_resizable(LilvWorld* world, const LilvUI* ui) {

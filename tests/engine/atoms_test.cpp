@@ -4,6 +4,7 @@
 #include "harness/wait_for.hpp"
 #include "process_fixture.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -53,6 +54,7 @@ TEST_F(AtomsCycle, MidiReachesThePluginAndComesBackWithTheSameFramesAndBytes) {
   const Bytes from_ui{0x91, 64, 90};
   ASSERT_EQ(ring_write_event(state.ui_ring, atoms_midi_in, 3, urids.midi_MidiEvent, from_ui.data()),
             ZIX_STATUS_SUCCESS);
+  state.ui_reads_midi.store(true); // as a plugin UI does
 
   rig.backend_input = [&] {
     EventBufferIterator end = event_buffer_end(state.ports[atoms_midi_in].event_buffer);
@@ -82,6 +84,42 @@ TEST_F(AtomsCycle, MidiReachesThePluginAndComesBackWithTheSameFramesAndBytes) {
   rig.cycle(); // the input was emptied after the cycle
   EXPECT_TRUE(midi_events(atoms_midi_out).empty());
   EXPECT_TRUE(rig.drain().empty());
+}
+
+// With nothing on the UI side that reads MIDI, the plugin's MIDI still
+// reaches the backend but stays off process_ring; its other events, which
+// may carry state, still go there.
+TEST_F(AtomsCycle, MidiGoesToTheUiSideOnlyWhileSomethingReadsIt) {
+  const Bytes note{0x90, 60, 100};
+  std::vector<uint32_t> backend_types;
+  const OutputEventSink sink{
+      [](void* data, const ProcessPort&, uint32_t, uint32_t type, uint32_t, const void*) {
+        static_cast<std::vector<uint32_t>*>(data)->push_back(type);
+      },
+      &backend_types};
+  for (const bool reader : {false, true, false}) {
+    state.ui_reads_midi.store(reader);
+    backend_types.clear();
+    ASSERT_EQ(ring_write_event(state.ui_ring, atoms_midi_in, 3, urids.midi_MidiEvent, note.data()),
+              ZIX_STATUS_SUCCESS);
+    const int32_t number = 7; // echoed on the notify output
+    ASSERT_EQ(
+        ring_write_event(state.ui_ring, atoms_control, sizeof(number), urids.atom_Int, &number),
+        ZIX_STATUS_SUCCESS);
+    rig.output_sink = &sink;
+    rig.cycle();
+    rig.output_sink = nullptr;
+    std::set<uint32_t> to_ui;
+    for (const RingMessage& message : rig.drain()) {
+      if (message.type == EVENT_TRANSFER) {
+        to_ui.insert(message.port_index());
+      }
+    }
+    EXPECT_EQ(to_ui.count(atoms_midi_out), reader ? 1u : 0u) << "reader: " << reader;
+    EXPECT_EQ(to_ui.count(atoms_notify), 1u) << "reader: " << reader;
+    EXPECT_EQ(std::count(backend_types.begin(), backend_types.end(), urids.midi_MidiEvent), 1)
+        << "reader: " << reader;
+  }
 }
 
 TEST_F(AtomsCycle, UpdateRequestDeliversOnePatchGetToTheControlInput) {

@@ -94,6 +94,7 @@ TEST_F(RealtimeAtoms, WorkerAndEventTrafficWithoutAllocatingOrLocking) {
   const std::string too_large(worker_ring_size, 'x');
   size_t reported = 0;
   std::set<uint32_t> sent;
+  state.ui_reads_midi.store(true); // as a plugin UI does: MIDI goes to the UI side too
   reset_realtime_violations();
   for (uint32_t round = 0; round < 100; ++round) {
     send_request(round == 50 ? too_large : "work");

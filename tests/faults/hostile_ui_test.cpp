@@ -319,6 +319,7 @@ TEST(HostileUi, AHundredThousandEventsInASecondAreSentOrToldLostAndLaterOnesArri
   HostRig rig;
   name_rig(rig, client);
   rig.host.options.ring_size = 4096;
+  rig.host.process.ui_reads_midi.store(true); // the echoes are looked for on the UI side
   ASSERT_EQ(rig.open("urn:bexo:test:io"), 0);
   ASSERT_TRUE(start_rig(rig));
   // Notes until the first finds no room: the next update tells of one.
@@ -363,6 +364,7 @@ TEST(HostileUi, ANoteFromTheUiComesOutOfThePluginsJackMidiOutput) {
   Sink sink(0, 1);
   ASSERT_TRUE(sink.ok() && sink.activate());
   HostRig rig;
+  rig.host.process.ui_reads_midi.store(true); // the echo is looked for on the UI side too
   ASSERT_TRUE(open_running(rig, "urn:bexo:test:io", client));
   ASSERT_TRUE(connect_ports(sink.client, rig.port_name(io_events_out), sink.midi_name(0)));
   ASSERT_TRUE(wait_cycles(sink, 4));

@@ -138,7 +138,7 @@ void HostRig::cycle() {
     backend_input();
   }
   const int status = process_run(process, nframes);
-  process_cycle_end(process, status);
+  process_cycle_end(process, status, output_sink);
 }
 
 void HostRig::start_cycles() {

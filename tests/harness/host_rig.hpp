@@ -74,7 +74,7 @@ public:
 
   /// One cycle of the rig's block length, as a backend runs it: the paused
   /// path, or the engine's cycle around process_run with `transport` and
-  /// `backend_input`.
+  /// `backend_input`, handing output events to `output_sink` when set.
   void cycle();
   /// Run cycles on a thread of the rig, one every half millisecond, until
   /// stop_cycles.
@@ -87,6 +87,7 @@ public:
   /// The backend's own part of a running cycle, if any: called after
   /// process_cycle_begin, where a backend appends its input events.
   std::function<void()> backend_input;
+  const OutputEventSink* output_sink = nullptr;
 
   // The UI side.
 

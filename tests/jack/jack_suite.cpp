@@ -52,6 +52,7 @@ bool wait_cycles(const TestClient& client, uint64_t n) {
 }
 
 bool IoWorld::open(const std::string& name, JackProcessCallback callback) {
+  rig.host.process.ui_reads_midi.store(true);
   if (!source.ok() || !sink.ok() || !open_running(rig, "urn:bexo:test:io", name, callback) ||
       !source.activate() || !sink.activate()) {
     return false;

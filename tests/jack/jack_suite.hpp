@@ -56,7 +56,8 @@ bool wait_cycles(const TestClient& client, uint64_t n);
 
 /// The io fixture, running, between a source and a sink: the stream goes
 /// to its audio and CV inputs, MIDI to its event input, and every output
-/// back to the sink.
+/// back to the sink; the UI side reads the plugin's MIDI, as a plugin UI
+/// would.
 struct IoWorld {
   Source source{2, 1};
   Sink sink{2, 1};

@@ -45,6 +45,8 @@ struct GuardedWorld {
     ProcessState& process = controls.host.process;
     process.control_values[controls_gain] = 0.75f;
     process.control_values[controls_echo_in] = 3.0f;
+    // MIDI takes its longest path: to JACK and to a reader on the UI side.
+    io.host.process.ui_reads_midi.store(true);
     if (!start_rig(controls, guarded_process) ||
         !open_running(io, "urn:bexo:test:io", "bexo-rt-io", guarded_process) ||
         !source.activate() || !sink.activate()) {

@@ -45,14 +45,18 @@ void copy_out(const ZixRing* const ring, const uint32_t r, void* const dst, cons
   const uint32_t first = std::min(size, ring->size - r);
   auto* const out = static_cast<char*>(dst);
   std::memcpy(out, ring->buf + r, first);
-  std::memcpy(out + first, ring->buf, size - first);
+  if (size > first) { // only a message across the end wraps; the rest need no second call
+    std::memcpy(out + first, ring->buf, size - first);
+  }
 }
 
 void copy_in(ZixRing* const ring, const uint32_t w, const void* const src, const uint32_t size) {
   const uint32_t first = std::min(size, ring->size - w);
   const auto* const in = static_cast<const char*>(src);
   std::memcpy(ring->buf + w, in, first);
-  std::memcpy(ring->buf, in + first, size - first);
+  if (size > first) {
+    std::memcpy(ring->buf, in + first, size - first);
+  }
 }
 
 } // namespace
