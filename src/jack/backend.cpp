@@ -147,7 +147,32 @@ void audio_setup_port(Backend* backend, ProcessState* process, uint32_t index) {
   }
 }
 
+namespace {
+
+void index_jack_ports(Backend* backend) {
+  backend->audio_ports.clear();
+  backend->midi_inputs.clear();
+  backend->midi_outputs.clear();
+  const ProcessState* process = backend->process;
+  for (uint32_t i = 0; i < process->num_ports; ++i) {
+    const ProcessPort& port = process->ports[i];
+    if (!port.jack_port) {
+      continue;
+    }
+    if (port.type == TYPE_AUDIO || port.type == TYPE_CV) {
+      backend->audio_ports.push_back(i);
+    } else if (port.type == TYPE_EVENT && port.flow == FLOW_INPUT) {
+      backend->midi_inputs.push_back(i);
+    } else if (port.type == TYPE_EVENT && port.flow == FLOW_OUTPUT) {
+      backend->midi_outputs.push_back(i);
+    }
+  }
+}
+
+} // namespace
+
 int audio_start(Backend* backend) {
+  index_jack_ports(backend);
   return jack_activate(backend->client) ? 1 : 0;
 }
 

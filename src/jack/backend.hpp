@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <jack/jack.h>
+#include <vector>
 #include <zix/sem.h>
 
 struct Backend {
@@ -33,6 +34,14 @@ struct Backend {
   /// The last re-preparation for a new buffer size ran out of memory: some
   /// event port has no buffer, and the plugin must not run until one works.
   bool buffers_missing;
+
+  /// The plugin ports with a JACK port, by what a cycle does with them,
+  /// made by audio_start before the first cycle so that a cycle never
+  /// looks at a control port: audio and CV ports (buffers to connect),
+  /// event inputs (MIDI to read) and event outputs (MIDI to write).
+  std::vector<uint32_t> audio_ports;
+  std::vector<uint32_t> midi_inputs;
+  std::vector<uint32_t> midi_outputs;
 };
 
 /// Open the client `name` (cut to what JACK can hold), read the server's

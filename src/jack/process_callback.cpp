@@ -16,24 +16,23 @@ BEXO_REALTIME void* port_buffer(const ProcessPort& port, jack_nframes_t nframes)
 }
 
 // Outputs silence and lets only ui_ring through, so that a resume arrives.
-BEXO_REALTIME void silent_cycle(ProcessState* process, jack_nframes_t nframes) {
-  for (uint32_t i = 0; i < process->num_ports; ++i) {
+BEXO_REALTIME void silent_cycle(Backend* backend, jack_nframes_t nframes) {
+  const ProcessState* process = backend->process;
+  for (const uint32_t i : backend->audio_ports) {
     const ProcessPort& port = process->ports[i];
-    if (!port.jack_port || port.flow != FLOW_OUTPUT) {
-      continue;
-    }
-    void* buffer = port_buffer(port, nframes);
-    if (port.type == TYPE_EVENT) {
-      jack_midi_clear_buffer(buffer);
-    } else {
-      std::memset(buffer, 0, nframes * sizeof(float));
+    if (port.flow == FLOW_OUTPUT) {
+      std::memset(port_buffer(port, nframes), 0, nframes * sizeof(float));
     }
   }
-  process_paused(process, nframes);
+  for (const uint32_t i : backend->midi_outputs) {
+    jack_midi_clear_buffer(port_buffer(process->ports[i], nframes));
+  }
+  process_paused(backend->process, nframes);
 }
 
 BEXO_REALTIME Transport query_transport(jack_client_t* client) {
-  jack_position_t pos{};
+  // Not cleared first: JACK copies the whole position in, every cycle.
+  jack_position_t pos;
   const jack_transport_state_t state = jack_transport_query(client, &pos);
   Transport t{};
   t.frame = pos.frame;
@@ -87,19 +86,19 @@ BEXO_REALTIME void write_midi(void* data, const ProcessPort& port, uint32_t fram
 // and CV connected, MIDI read into the event inputs (after what the engine
 // put there), MIDI outputs emptied for what the plugin will write.
 BEXO_REALTIME void take_buffers(Backend* backend, ProcessState* process, jack_nframes_t nframes) {
-  for (uint32_t i = 0; i < process->num_ports; ++i) {
-    ProcessPort& port = process->ports[i];
-    if (!port.jack_port) {
-      continue;
-    }
-    if (port.type == TYPE_AUDIO || port.type == TYPE_CV) {
-      lilv_instance_connect_port(process->instance, i, port_buffer(port, nframes));
-    } else if (port.type == TYPE_EVENT && port.flow == FLOW_INPUT && port.event_buffer) {
+  for (const uint32_t i : backend->audio_ports) {
+    lilv_instance_connect_port(process->instance, i, port_buffer(process->ports[i], nframes));
+  }
+  for (const uint32_t i : backend->midi_inputs) {
+    const ProcessPort& port = process->ports[i];
+    if (port.event_buffer) {
       read_midi(backend, port, nframes);
-    } else if (port.type == TYPE_EVENT && port.flow == FLOW_OUTPUT) {
-      port.backend_buffer = port_buffer(port, nframes);
-      jack_midi_clear_buffer(port.backend_buffer);
     }
+  }
+  for (const uint32_t i : backend->midi_outputs) {
+    ProcessPort& port = process->ports[i];
+    port.backend_buffer = port_buffer(port, nframes);
+    jack_midi_clear_buffer(port.backend_buffer);
   }
 }
 
@@ -114,7 +113,7 @@ int process_callback(jack_nframes_t nframes, void* data) {
   // short a buffer or at none: the plugin does not run.
   const bool stand_ins_short = backend->needs_stand_ins && nframes > backend->stand_in_frames;
   if (process->run_state.load() == PAUSED || stand_ins_short || backend->buffers_missing) {
-    silent_cycle(process, nframes);
+    silent_cycle(backend, nframes);
     return 0;
   }
   if (backend->needs_stand_ins) {
