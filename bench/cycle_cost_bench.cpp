@@ -27,6 +27,7 @@
 #include <thread>
 #include <unistd.h>
 #include <valgrind/callgrind.h>
+#include <vector>
 
 namespace {
 
@@ -37,8 +38,8 @@ constexpr uint32_t notes_per_cycle = 8;
 struct Case {
   const char* name;
   const char* uri;
-  int control_port;  ///< Gets one control message per cycle; -1: none.
-  bool notes;        ///< 8 MIDI events per cycle into the first MIDI input.
+  int control_port; ///< Gets one control message per cycle; -1: none.
+  bool notes;       ///< 8 MIDI events per cycle into the first MIDI input.
 };
 
 const Case cases[] = {
@@ -190,9 +191,7 @@ int run_case(const Case& c) {
   window.control_port = c.control_port;
 
   // Warm up: the open's own messages answered, valgrind's translations made.
-  const auto ran = [](uint64_t n) {
-    return [n] { return window.running_cycles.load() >= n; };
-  };
+  const auto ran = [](uint64_t n) { return [n] { return window.running_cycles.load() >= n; }; };
   const uint32_t cycles = measured_cycles(rig);
   if (!wait_until(ran(500), rig)) {
     std::fprintf(stderr, "cycle_cost_bench: the plugin does not run\n");
@@ -208,16 +207,54 @@ int run_case(const Case& c) {
   return 0;
 }
 
-// The instructions callgrind counted in an output file.
-long long counted_instructions(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("summary:", 0) == 0 || line.rfind("totals:", 0) == 0) {
-      return std::atoll(line.c_str() + line.find(':') + 1);
+// The leading count of a callgrind_annotate line, "1,234 (5.6%)  ...".
+long long leading_count(const std::string& line) {
+  std::string digits;
+  for (const char c : line) {
+    if (c >= '0' && c <= '9') {
+      digits += c;
+    } else if (c != ',' && c != ' ') {
+      break;
     }
   }
-  return -1;
+  return digits.empty() ? -1 : std::atoll(digits.c_str());
+}
+
+// Each line callgrind_annotate prints for an output file.
+std::vector<std::string> annotated_lines(const std::string& path, bool inclusive) {
+  const std::string command = std::string("callgrind_annotate --threshold=100 ") +
+                              (inclusive ? "--inclusive=yes " : "") + path + " 2>/dev/null";
+  std::vector<std::string> lines;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof(buffer), pipe)) {
+      lines.emplace_back(buffer);
+    }
+    pclose(pipe);
+  }
+  return lines;
+}
+
+// The host's instructions in an output file: all of the process callback
+// but what ran in the plugin's own code (its run and connect_port, every
+// bundle being a *.lv2 directory) and in the bench's wrapper of its run.
+long long host_instructions(const std::string& path) {
+  long long callback = -1;
+  for (const std::string& line : annotated_lines(path, true)) {
+    if (line.find(":process_callback(") != std::string::npos) {
+      callback = leading_count(line);
+    }
+  }
+  if (callback < 0) {
+    return -1;
+  }
+  for (const std::string& line : annotated_lines(path, false)) {
+    if (line.find(".lv2/") != std::string::npos ||
+        line.find("unmeasured_run") != std::string::npos) {
+      callback -= leading_count(line);
+    }
+  }
+  return callback;
 }
 
 // Runs case `index` of this program under callgrind; instructions per
@@ -229,14 +266,14 @@ double instructions_per_cycle(const char* self, size_t index) {
   }
   const std::string out = std::string(dir) + "/callgrind.out";
   const std::string cycles_file = std::string(dir) + "/cycles";
-  const std::string command = "valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file=" +
-                              out + " " + self + " --case " + std::to_string(index) + " > " +
-                              cycles_file + " 2> " + std::string(dir) + "/log";
+  const std::string command =
+      "valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file=" + out + " " + self +
+      " --case " + std::to_string(index) + " > " + cycles_file + " 2> " + std::string(dir) + "/log";
   const int status = std::system(command.c_str());
   std::ifstream cycles_in(cycles_file);
   long long cycles = 0;
   cycles_in >> cycles;
-  const long long instructions = counted_instructions(out);
+  const long long instructions = host_instructions(out);
   std::system(("rm -rf " + std::string(dir)).c_str());
   if (status != 0 || cycles <= 0 || instructions < 0) {
     return -1;
@@ -259,8 +296,8 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--case") == 0) {
     return run_case(cases[std::strtoul(argv[2], nullptr, 10) % std::size(cases)]);
   }
-  std::printf("Host instructions per cycle in the JACK process callback, %u frames, plugin's\n"
-              "run excluded (callgrind):\n\n",
+  std::printf("Host instructions per cycle in the JACK process callback, %u frames, the\n"
+              "plugin's own code (run, connect_port) excluded (callgrind):\n\n",
               bench_frames);
   for (size_t i = 0; i < std::size(cases); ++i) {
     const double per_cycle = instructions_per_cycle(argv[0], i);
