@@ -64,7 +64,9 @@ TEST(BexoGtkPanel, TheGainScaleOfTheControlsPanelSetsWhatThePluginPlays) {
   sink.check_stream(0, 0, 1.0f);
   ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }));
   EXPECT_EQ(sink.bad_frames(0), 0u);
-  EXPECT_EQ(sink.breaks(0), 0u);
+  // A busy machine may make the server overrun; a break is a fault only
+  // where JACK reported no xrun.
+  EXPECT_LE(sink.breaks(0), source.xruns.load() + sink.xruns.load());
 
   std::this_thread::sleep_for(300ms);
   EXPECT_GE(geometry_of(window).width, 640);
@@ -88,7 +90,7 @@ TEST(BexoGtkPanel, TheGainScaleOfTheControlsPanelSetsWhatThePluginPlays) {
   ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }))
       << "the output never became the input times 2";
   EXPECT_EQ(sink.bad_frames(0), 0u);
-  EXPECT_EQ(sink.breaks(0), 0u);
+  EXPECT_LE(sink.breaks(0), source.xruns.load() + sink.xruns.load());
 
   EXPECT_EQ(run.terminate(), 0);
 }

@@ -266,7 +266,9 @@ TEST(BexoGtkPresets, SavedOverwrittenDeletedAndLoadedAgainAfterARestart) {
   ASSERT_TRUE(wait_for([&] { return sink.checked_frames(0) > 4800; }))
       << "the output never became the input times 2";
   EXPECT_EQ(sink.bad_frames(0), 0u);
-  EXPECT_EQ(sink.breaks(0), 0u);
+  // A busy machine may make the server overrun; a break is a fault only
+  // where JACK reported no xrun.
+  EXPECT_LE(sink.breaks(0), source.xruns.load() + sink.xruns.load());
   EXPECT_EQ(run.terminate(), 0);
 }
 
