@@ -8,6 +8,7 @@
 #include "host/session.hpp"
 #include "qt/control_panel.hpp"
 #include "qt/controller.hpp"
+#include "qt/title_style.hpp"
 #include "state/control.hpp"
 #include "state/state.hpp"
 #include "ui/plugin_ui.hpp"
@@ -83,8 +84,8 @@ int gui_init(Host* host) {
     return 0; // and gui_run, without an application, runs nothing
   }
   auto* application = new QApplication(host->argc, host->argv);
-  application->setStyleSheet(
-      QStringLiteral("QGroupBox::title { subcontrol-position: top center }"));
+  // Over the style the user chose (-style, QT_STYLE_OVERRIDE) or Qt's own.
+  QApplication::setStyle(new TitleStyle(QApplication::style()->name()));
   // The name the process was started under is not an argument.
   host->argc -= 1;
   host->argv += 1;

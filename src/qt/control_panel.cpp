@@ -3,13 +3,13 @@
 #include "host/host.hpp"
 #include "qt/controller.hpp"
 #include "qt/flow_layout.hpp"
+#include "state/control.hpp"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QWidget>
 #include <algorithm>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -22,19 +22,20 @@ QString groupTitle(Host* host, const LilvNode* group) {
   return name ? QString::fromUtf8(lilv_node_as_string(name.get())) : QString();
 }
 
-// The control ports the panel shows, each with its group read once, in
-// panel order.  The sort is stable, so a group's ports keep their order.
+// The control ports the panel shows, in panel order, with the group and
+// visibility the host read into their controls when it opened the plugin.
+// The sort is stable, so a group's ports keep their order.  A port whose
+// control the host could not keep has nothing to show.
 std::vector<PortEntry> panelEntries(Host* host) {
   std::vector<PortEntry> entries;
   for (Port& port : host->ports) {
-    if (port.type != TYPE_CONTROL ||
-        (!host->options.show_hidden &&
-         lilv_port_has_property(host->plugin, port.lilv_port, host->nodes.pprops_notOnGUI))) {
+    const Control* control =
+        port.type == TYPE_CONTROL ? find_port_control(&host->controls, port.index) : nullptr;
+    if (!control || (!host->options.show_hidden && control->is_hidden)) {
       continue;
     }
-    LilvNodePtr group(lilv_port_get(host->plugin, port.lilv_port, host->nodes.pg_group));
-    std::string key = group ? lilv_node_as_string(group.get()) : "";
-    entries.push_back({&port, std::move(group), std::move(key)});
+    const LilvNode* group = control->group.get();
+    entries.push_back({&port, group, group ? lilv_node_as_string(group) : ""});
   }
   std::stable_sort(entries.begin(), entries.end(), portEntryLess);
   return entries;
@@ -59,9 +60,8 @@ QWidget* makeControlPanel(Host* host) {
     if (!entry.group) {
       flow->addWidget(controller);
     } else {
-      if (!groupBox || !previous->group ||
-          !lilv_node_equals(previous->group.get(), entry.group.get())) {
-        groupBox = new QGroupBox(groupTitle(host, entry.group.get()));
+      if (!groupBox || !previous->group || !lilv_node_equals(previous->group, entry.group)) {
+        groupBox = new QGroupBox(groupTitle(host, entry.group));
         groupBox->setLayout(new QHBoxLayout());
         flow->addWidget(groupBox);
       }

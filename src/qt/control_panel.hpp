@@ -4,8 +4,7 @@
 // Controller per control port, the ports of each port group together in a
 // titled box, everything in a FlowLayout.
 
-#include "base/nodes.hpp"
-
+#include <lilv/lilv.h>
 #include <string>
 
 class QWidget;
@@ -15,8 +14,8 @@ struct Port;
 /// One port that gets a Controller, with the key it is sorted by.
 struct PortEntry {
   Port* port;
-  LilvNodePtr group;    ///< The port's pg:group, or none.
-  std::string groupKey; ///< The group's URI; empty without a group.
+  const LilvNode* group; ///< The port's pg:group from its control, or none.
+  std::string groupKey;  ///< The group's URI; empty without a group.
 };
 
 /// The panel's order: ports without a group first, then by group URI,

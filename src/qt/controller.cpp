@@ -17,10 +17,6 @@ namespace {
 constexpr int controllerWidth = 150;
 constexpr int minimumStepCount = 2;
 
-bool portHas(const Host* host, const Port* port, const LilvNode* property) {
-  return lilv_port_has_property(host->plugin, port->lilv_port, property);
-}
-
 bool isNumber(const LilvNode* node) {
   return node && (lilv_node_is_float(node) || lilv_node_is_int(node));
 }
@@ -57,7 +53,8 @@ DialKind dialKind(bool enumMode, bool integerMode, bool logMode, size_t scaleCou
 Controller::Controller(Host* host, Port* port, QWidget* parent)
     : QGroupBox(parent), dial(new QDial()), host(host), port(port),
       control(find_port_control(&host->controls, port->index)), valueLabel(new QLabel()) {
-  const Nodes& nodes = host->nodes;
+  // The bounds as the plugin declares them: the control's are scaled for an
+  // lv2:sampleRate port, and it keeps no default apart from the value.
   LilvNode* def = nullptr;
   LilvNode* min = nullptr;
   LilvNode* max = nullptr;
@@ -66,19 +63,22 @@ Controller::Controller(Host* host, Port* port, QWidget* parent)
   const LilvNodePtr minOwner(min);
   const LilvNodePtr maxOwner(max);
 
-  const LilvNodePtr steps(lilv_port_get(host->plugin, port->lilv_port, nodes.pprops_rangeSteps));
+  const LilvNodePtr steps(
+      lilv_port_get(host->plugin, port->lilv_port, host->nodes.pprops_rangeSteps));
   if (steps && lilv_node_is_int(steps.get())) {
     stepCount = std::max(lilv_node_as_int(steps.get()), minimumStepCount);
   }
-  readScalePoints();
-
-  logMode = portHas(host, port, nodes.pprops_logarithmic);
-  integerMode = portHas(host, port, nodes.lv2_integer);
-  enumMode = portHas(host, port, nodes.lv2_enumeration);
-  if (portHas(host, port, nodes.lv2_toggled)) {
-    integerMode = true;
-    scaleLabels.try_emplace(0.0f, QStringLiteral("Off"));
-    scaleLabels.try_emplace(1.0f, QStringLiteral("On"));
+  // What the host read when it opened the plugin is not asked of lilv again.
+  if (control) {
+    readScalePoints();
+    logMode = control->is_logarithmic;
+    integerMode = control->is_integer;
+    enumMode = control->is_enumeration;
+    if (control->is_toggle) {
+      integerMode = true;
+      scaleLabels.try_emplace(0.0f, QStringLiteral("Off"));
+      scaleLabels.try_emplace(1.0f, QStringLiteral("On"));
+    }
   }
 
   const float initial =
@@ -99,7 +99,13 @@ Controller::Controller(Host* host, Port* port, QWidget* parent)
   connect(dial, SIGNAL(valueChanged(int)), this, SLOT(dialChanged(int)));
 }
 
+// The dial steps through the points in the order the plugin lists them,
+// which the control's points, sorted by value, no longer have; so lilv is
+// asked again, but only for a port that has numeric points at all.
 void Controller::readScalePoints() {
+  if (control->points.empty()) {
+    return;
+  }
   LilvScalePoints* points = lilv_port_get_scale_points(host->plugin, port->lilv_port);
   if (!points) {
     return;
@@ -118,9 +124,8 @@ void Controller::readScalePoints() {
 }
 
 void Controller::setTitleAndToolTip() {
-  const LilvNodePtr name(lilv_port_get_name(host->plugin, port->lilv_port));
-  portName =
-      QStringLiteral("%1").arg(QString::fromUtf8(name ? lilv_node_as_string(name.get()) : ""));
+  const LilvNode* name = control ? control->label.get() : nullptr;
+  portName = QStringLiteral("%1").arg(QString::fromUtf8(name ? lilv_node_as_string(name) : ""));
   setTitle(textWidth(portName) <= controllerWidth
                ? portName
                : QFontMetrics(font()).elidedText(portName, Qt::ElideRight, controllerWidth));
