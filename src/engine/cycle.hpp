@@ -60,8 +60,8 @@ struct OutputEventSink {
 /// Finish a running cycle whose process_run returned `status`: control
 /// outputs go to the UI side when updates are due, a changed latency always,
 /// and so does every event the plugin wrote (MIDI only while ui_reads_midi
-/// is set); `sink` (when given) gets every event; event inputs are emptied for the next cycle; a
-/// pause applied in this cycle is acknowledged last.
+/// is set); `sink` (when given) gets every event; event inputs are emptied
+/// for the next cycle; a pause applied in this cycle is acknowledged last.
 BEXO_REALTIME void process_cycle_end(ProcessState* state, int status,
                                      const OutputEventSink* sink = nullptr);
 
