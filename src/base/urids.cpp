@@ -52,6 +52,7 @@ constexpr UridTerm urid_terms[] = {
     {&Urids::time_speed, LV2_TIME__speed},
     {&Urids::ui_scaleFactor, LV2_UI__scaleFactor},
     {&Urids::ui_updateRate, LV2_UI__updateRate},
+    {&Urids::bufsz_nominalBlockLength, LV2_BUF_SIZE__nominalBlockLength},
 };
 
 static_assert(sizeof(urid_terms) / sizeof(urid_terms[0]) == sizeof(Urids) / sizeof(LV2_URID),

@@ -40,8 +40,11 @@ struct Urids {
   LV2_URID time_speed;
   LV2_URID ui_scaleFactor;
   LV2_URID ui_updateRate;
+  // Added after the table above was fixed; last, so that the ids of the
+  // terms before it stay as they were.
+  LV2_URID bufsz_nominalBlockLength;
 };
 
 /// Map every URI of the table, in field order, with the unlocked map: with a
-/// fresh map the fields get the ids 1 to 32 in order.
+/// fresh map the fields get the ids 1 to 33 in order.
 void map_urids(UridMapper* mapper, Urids* urids);

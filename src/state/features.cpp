@@ -54,6 +54,9 @@ void options_init(PluginFeatures* features, const Urids* urids, const HostSettin
        &settings->midi_buf_size},
       {instance, 0, urids->ui_updateRate, sizeof(float), urids->atom_Float, &settings->ui_rate_hz},
       {instance, 0, urids->ui_scaleFactor, sizeof(float), urids->atom_Float, &settings->ui_scale},
+      // The block length is fixed, so the usual one is the one there is.
+      {instance, 0, urids->bufsz_nominalBlockLength, sizeof(int32_t), urids->atom_Int,
+       &settings->max_block_length},
       {instance, 0, 0, 0, 0, nullptr},
   }};
   features->options_feature = {LV2_OPTIONS__options, features->options.data()};

@@ -23,7 +23,7 @@ struct StateHost;
 struct Urids;
 
 /// Entries of the options array, the terminating one included.
-constexpr size_t options_count = 7;
+constexpr size_t options_count = 8;
 
 /// Entries of the plugin's feature list, room for the terminating null included.
 constexpr size_t feature_list_size = 10;

@@ -18,12 +18,12 @@ TEST(Urids, FreshMapGivesTheTableItsIdsInOrder) {
   EXPECT_EQ(urids.atom_Chunk, 1u);
   EXPECT_EQ(urids.log_Error, 12u);
   EXPECT_EQ(urids.ui_updateRate, 32u);
-  EXPECT_EQ(mapper->symbol_map.size, 32u);
+  EXPECT_EQ(mapper->symbol_map.size, 33u);
 
-  std::array<LV2_URID, 32> fields{};
+  std::array<LV2_URID, 33> fields{};
   static_assert(sizeof(fields) == sizeof(Urids));
   std::memcpy(fields.data(), &urids, sizeof(urids));
-  for (LV2_URID i = 0; i < 32; ++i) {
+  for (LV2_URID i = 0; i < 33; ++i) {
     EXPECT_EQ(fields[i], i + 1) << "field " << i;
   }
 
@@ -42,6 +42,8 @@ TEST(Urids, FreshMapGivesTheTableItsIdsInOrder) {
            Case{urids.time_speed, "http://lv2plug.in/ns/ext/time#speed"},
            Case{urids.ui_scaleFactor, "http://lv2plug.in/ns/extensions/ui#scaleFactor"},
            Case{urids.ui_updateRate, "http://lv2plug.in/ns/extensions/ui#updateRate"},
+           Case{urids.bufsz_nominalBlockLength,
+                "http://lv2plug.in/ns/ext/buf-size#nominalBlockLength"},
        }) {
     EXPECT_STREQ(urid_mapper_unmap_urid(mapper, c.id), c.uri);
   }
@@ -50,7 +52,7 @@ TEST(Urids, FreshMapGivesTheTableItsIdsInOrder) {
   Urids again{};
   map_urids(mapper, &again);
   EXPECT_EQ(again.time_frame, urids.time_frame);
-  EXPECT_EQ(mapper->symbol_map.size, 32u);
+  EXPECT_EQ(mapper->symbol_map.size, 33u);
   urid_mapper_free(mapper);
 }
 

@@ -5,6 +5,7 @@
 #include "engine/event_buffer.hpp"
 #include "harness/wait_for.hpp"
 #include "jack_suite.hpp"
+#include "state/control.hpp"
 
 #include <gtest/gtest.h>
 #include <limits>
@@ -153,6 +154,28 @@ TEST(BufferSize, ChangesWhileRunningAndWhilePaused) {
 
   ASSERT_EQ(jack_set_buffer_size(w.source.client, 256), 0);
   ASSERT_TRUE(wait_for([&] { return w.rig.host.settings.max_block_length == 256; }));
+}
+
+// The options a plugin was given stay live: after a buffer-size change it
+// reads the new period as the nominal and the maximum block length.
+TEST(BufferSize, ThePluginReadsTheNewBlockLengthsFromItsOptions) {
+  HostRig rig;
+  ASSERT_EQ(rig.open("urn:bexo:test:blocks"), 0);
+  ASSERT_EQ(rig.activate(), 0);
+  const auto value = [&](const char* symbol) {
+    const Control* control = rig.control(symbol);
+    return control ? control_value_to_double(&control->value, &rig.host.forge) : -2.0;
+  };
+  const auto plugin_reads = [&](double frames) {
+    return rig.update_until([&] {
+      return value("nominal") == frames && value("maximum") == frames && value("frames") == frames;
+    });
+  };
+  EXPECT_TRUE(plugin_reads(256)) << value("nominal");
+  ASSERT_EQ(jack_set_buffer_size(rig.backend.client, 128), 0);
+  EXPECT_TRUE(plugin_reads(128)) << value("nominal");
+  ASSERT_EQ(jack_set_buffer_size(rig.backend.client, 256), 0);
+  EXPECT_TRUE(plugin_reads(256)) << value("nominal");
 }
 
 // While paused, every output is silent or empty whatever arrives, and a

@@ -113,6 +113,8 @@ TEST_F(Features, OptionsPointIntoTheLiveSettings) {
       {host.urids.bufsz_sequenceSize, host.urids.atom_Int, 4, &host.settings.midi_buf_size},
       {host.urids.ui_updateRate, host.urids.atom_Float, 4, &host.settings.ui_rate_hz},
       {host.urids.ui_scaleFactor, host.urids.atom_Float, 4, &host.settings.ui_scale},
+      {host.urids.bufsz_nominalBlockLength, host.urids.atom_Int, 4,
+       &host.settings.max_block_length},
   };
   for (size_t i = 0; i < std::size(entries); ++i) {
     EXPECT_EQ(options[i].context, LV2_OPTIONS_INSTANCE) << i;
@@ -122,8 +124,8 @@ TEST_F(Features, OptionsPointIntoTheLiveSettings) {
     EXPECT_EQ(options[i].size, entries[i].size) << i;
     EXPECT_EQ(options[i].value, entries[i].value) << i;
   }
-  EXPECT_EQ(options[6].key, 0u);
-  EXPECT_EQ(options[6].value, nullptr);
+  EXPECT_EQ(options[7].key, 0u);
+  EXPECT_EQ(options[7].value, nullptr);
 
   // What a plugin reads after the backend changed the block length.
   host.settings.max_block_length = 512;
