@@ -2,6 +2,7 @@
 
 #include "base/urids.hpp"
 
+#include <cstring>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +62,19 @@ int host_log(LogContext* context, int level, const char* format, ...) {
 }
 
 int console_vlog(int level, const char* format, va_list args) {
+  // Messages that bring their own newline (many plugins end theirs with
+  // one) get no second one.  The text is formatted on the stack to see its
+  // end; one too long for that is judged by its format.
+  char text[1024];
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(text, sizeof(text), format, copy);
+  va_end(copy);
+  const bool fits = length >= 0 && static_cast<size_t>(length) < sizeof(text);
+  const size_t format_length = std::strlen(format);
+  const bool has_newline = fits ? length > 0 && text[length - 1] == '\n'
+                                : format_length > 0 && format[format_length - 1] == '\n';
+
   const LevelStyle* style = level_style(level);
   bool colored = false;
   if (style) {
@@ -68,12 +82,20 @@ int console_vlog(int level, const char* format, va_list args) {
     std::fputs(style->prefix, stderr);
   }
 
-  const int result = std::vfprintf(stderr, format, args);
+  int result = length;
+  if (fits) {
+    // The reset goes before the newline, which ends the line either way.
+    std::fwrite(text, 1, static_cast<size_t>(length) - (has_newline ? 1 : 0), stderr);
+  } else {
+    result = std::vfprintf(stderr, format, args);
+  }
 
   if (colored) {
     color_end(stderr);
   }
-  std::fputc('\n', stderr);
+  if (fits || !has_newline) {
+    std::fputc('\n', stderr);
+  }
   return result;
 }
 

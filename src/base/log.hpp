@@ -49,8 +49,9 @@ int host_log(LogContext* context, int level, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 /// Print one line on the standard error stream: prefix (coloured on a
-/// terminal) for errors, warnings and traces, the message, a newline.
-/// Returns the number of characters of the message itself.
+/// terminal) for errors, warnings and traces, the message, and a newline
+/// unless the message ends in one.  Returns the number of characters of the
+/// message itself.
 int console_vlog(int level, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 
 /// Start colour `code` on `stream` if it is a terminal; true when a colour

@@ -3,6 +3,7 @@
 #include "base/urids.hpp"
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -96,6 +97,36 @@ INSTANTIATE_TEST_SUITE_P(
                     ConsoleCase{5, Stream::terminal, "ran 7\n"},
                     ConsoleCase{0, Stream::file, "ran 7\n"}));
 
+// A message that ends in a newline of its own (as plugins' messages and
+// some of the host's do) still makes exactly one line.
+TEST(ConsoleLogNewline, AMessageEndingInANewlineGetsNoSecondOne) {
+  struct Case {
+    Stream stream;
+    const char* message;
+    const char* expected;
+  } const cases[] = {
+      {Stream::file, "bad\n", "error: bad\n"},
+      {Stream::terminal, "bad\n", "\033[0;31merror: bad\033[0m\n"},
+      {Stream::file, "two\n\n", "error: two\n\n"},
+      {Stream::file, "\n", "error: \n"},
+      {Stream::file, "", "error: \n"},
+  };
+  for (const Case& c : cases) {
+    int result = -1;
+    EXPECT_EQ(capture_stderr(c.stream, [&] { result = vlog(LOG_LEVEL_ERROR, "%s", c.message); }),
+              c.expected)
+        << c.message;
+    EXPECT_EQ(result, static_cast<int>(std::strlen(c.message)));
+  }
+  // Longer than the line buffer: whole, and judged by the format's end.
+  const std::string long_text(5000, 'x');
+  EXPECT_EQ(
+      capture_stderr(Stream::file, [&] { vlog(LOG_LEVEL_WARNING, "%s\n", long_text.c_str()); }),
+      "warning: " + long_text + "\n");
+  EXPECT_EQ(capture_stderr(Stream::file, [&] { vlog(LOG_LEVEL_WARNING, "%s", long_text.c_str()); }),
+            "warning: " + long_text + "\n");
+}
+
 TEST(Colors, OnlyATerminalGetsEscapeSequences) {
   bool began = true;
   EXPECT_EQ(capture_stderr(Stream::file,
@@ -188,6 +219,8 @@ TEST_F(PluginLog, TypesChooseThePrefixAndOtherTypesPassUnchanged) {
   EXPECT_EQ(log(Stream::file, urids.log_Error, "bad", &result), "error: bad\n");
   EXPECT_EQ(log(Stream::terminal, urids.log_Warning, "odd", &result),
             "\033[0;33mwarning: odd\033[0m\n");
+  EXPECT_EQ(log(Stream::file, urids.log_Warning, "No nominal block-size given\n", &result),
+            "warning: No nominal block-size given\n");
   EXPECT_EQ(log(Stream::terminal, other_type, "no newline", &result), "no newline");
   EXPECT_EQ(result, 10);
   EXPECT_EQ(log(Stream::file, 0, "50%\n", &result), "50%\n");
