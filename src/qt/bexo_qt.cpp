@@ -1,11 +1,13 @@
 #include "qt/bexo_qt.hpp"
 
+#include "base/log.hpp"
 #include "host/frontend.hpp"
 #include "host/host.hpp"
 #include "host/host_open.hpp"
 #include "host/lifecycle.hpp"
 #include "host/periodic_update.hpp"
 #include "host/session.hpp"
+#include "qt/command_line.hpp"
 #include "qt/control_panel.hpp"
 #include "qt/controller.hpp"
 #include "qt/title_style.hpp"
@@ -25,8 +27,6 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QTimerEvent>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <suil/suil.h>
 
@@ -58,8 +58,9 @@ private:
 // The front end's record, the Host's gui_data.
 struct QtFrontend {
   QApplication* application;
-  MainWindow* window; ///< Once the plugin runs.
-  bool sized;         ///< The window got its size, when it was first shown.
+  MainWindow* window;  ///< Once the plugin runs.
+  bool sized;          ///< The window got its size, when it was first shown.
+  QByteArray argument; ///< The plugin or state to open; empty for none.
 };
 
 QtFrontend* frontendOf(Host* host) {
@@ -79,17 +80,23 @@ private:
 };
 
 int gui_init(Host* host) {
-  if (host->argc > 1 && std::strcmp(host->argv[1], "--version") == 0) {
-    std::printf("bexo-qt %s\n", BEXO_VERSION);
+  if (answerInformationRequest(host->argc, host->argv)) {
     return 0; // and gui_run, without an application, runs nothing
   }
   auto* application = new QApplication(host->argc, host->argv);
   // Over the style the user chose (-style, QT_STYLE_OVERRIDE) or Qt's own.
   QApplication::setStyle(new TitleStyle(QApplication::style()->name()));
+  QByteArray argument;
+  QByteArray error;
+  if (!readCommandLine(&argument, &error)) {
+    host_log(&host->log, LOG_LEVEL_ERROR, "%s", error.constData());
+    delete application;
+    return 1;
+  }
   // The name the process was started under is not an argument.
   host->argc -= 1;
   host->argv += 1;
-  host->gui_data = new QtFrontend{application, nullptr, false};
+  host->gui_data = new QtFrontend{application, nullptr, false, argument};
   return 0;
 }
 
@@ -175,7 +182,8 @@ int gui_run(Host* host) {
   const std::unique_ptr<QtFrontend> record(frontend);
   const auto forget_record = qScopeGuard([host] { host->gui_data = nullptr; });
   // Without an argument only a session can say what to open.
-  const int status = host_open(host, host->argc > 0 ? host->argv[0] : nullptr);
+  const int status =
+      host_open(host, frontend->argument.isEmpty() ? nullptr : frontend->argument.constData());
   if (status) {
     answer_session_open(host, status);
     return status == HOST_OPEN_QUIT ? 0 : 1;

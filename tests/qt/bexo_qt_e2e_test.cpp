@@ -32,6 +32,56 @@ TEST(BexoQt, WithoutAnArgumentItExitsWithOneAndNoWindow) {
   EXPECT_EQ(run.exit_status(), 1);
 }
 
+// Help and the version are answered on a console, without a display,
+// wherever they stand among Qt's options, and open nothing.
+TEST(BexoQt, HelpAndVersionArePrintedWithoutADisplayInsteadOfOpeningAnything) {
+  const std::string program = "env -u DISPLAY -u WAYLAND_DISPLAY " BEXO_QT_PATH;
+  const std::string version = "bexo-qt " BEXO_VERSION "\nstatus 0";
+  struct Case {
+    const char* args;
+    std::string expected; ///< The whole output, or a part of it.
+    bool whole;
+  } const cases[] = {
+      {"--version", version, true},
+      {"-V urn:bexo:test:controls", version, true},
+      {"-style fusion --version", version, true},
+      {"--help", "[options] PLUGIN_STATE\n", false},
+      {"-h", "-V, --version  Print the version and exit.", false},
+      {"urn:bexo:test:controls --help", "-h, --help     Print this help and exit.", false},
+      {"-platform offscreen --help", "A plugin URI, a preset URI, a state file", false},
+  };
+  for (const Case& c : cases) {
+    const std::string out = shell(program + " " + c.args + " 2>&1; echo status $?");
+    if (c.whole) {
+      EXPECT_EQ(out, c.expected) << c.args;
+    } else {
+      EXPECT_NE(out.find(c.expected), std::string::npos) << c.args << ":\n" << out;
+      EXPECT_TRUE(out.ends_with("\nstatus 0")) << c.args << ":\n" << out;
+    }
+  }
+}
+
+// An option nobody knows is refused by name instead of being opened as a
+// state; after "--" a name starting with "-" is the argument, and
+// arguments after the first are ignored as before.
+TEST(BexoQt, UnknownOptionsAreRefusedAndDoubleDashEndsTheOptions) {
+  {
+    BexoQtRun run({"--bogus", "urn:bexo:test:controls"}, {}, true);
+    EXPECT_EQ(run.exit_status(), 1);
+    EXPECT_NE(run.output().find("error: Unknown option 'bogus'."), std::string::npos)
+        << run.output();
+  }
+  {
+    BexoQtRun run({"--", "-no-such-state"}, {}, true);
+    EXPECT_EQ(run.exit_status(), 1);
+    EXPECT_NE(run.output().find("Failed to load state \"-no-such-state\""), std::string::npos)
+        << run.output();
+  }
+  BexoQtRun run({"-style", "fusion", "urn:bexo:test:controls", "--bogus", "extra"});
+  ASSERT_FALSE(window_of("Bexo Test Controls").empty());
+  EXPECT_EQ(run.terminate(), 0);
+}
+
 TEST(BexoQt, AnAudioClientThatCannotBeActivatedEndsTheRunWithOneAndSaysWhy) {
   // Without sound the run would be useless: it must not go on silently.
   BexoQtRun run({"urn:bexo:test:controls"}, {"LD_PRELOAD=" BEXO_REFUSED_ACTIVATION}, true);
